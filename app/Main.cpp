@@ -1,0 +1,284 @@
+#include "app/Main.h"
+
+#include <unistd.h>
+
+#include <climits>
+
+#include "app/shell_rules.h"
+#include "document/container_stream.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr int kStoredTextHeight = 13;
+constexpr int kFontHeight = 11;  // Tahoma 8 pt at 96 dpi
+constexpr int kClientWidth = 726;
+constexpr int kClientHeight = 520;
+
+void scaleFixedChildren(Gtk::Fixed &fixed, int num, int den) {
+  for (Gtk::Widget *w : fixed.get_children()) {
+    int x = fixed.child_property_x(*w);
+    int y = fixed.child_property_y(*w);
+    int width = 0, height = 0;
+    w->get_size_request(width, height);
+    const Rect r = scaleRect({x, y, width, height}, num, den);
+    fixed.move(*w, r.x, r.y);
+    w->set_size_request(width < 0 ? -1 : r.width, height < 0 ? -1 : r.height);
+  }
+}
+
+void scaleSizeRequest(Gtk::Widget &w, int num, int den) {
+  int width = 0, height = 0;
+  w.get_size_request(width, height);
+  w.set_size_request(width < 0 ? -1 : mulDiv(width, num, den), height < 0 ? -1 : mulDiv(height, num, den));
+}
+
+}  // namespace
+
+std::unique_ptr<TForm1> TForm1::create(FormServices services) {
+  auto builder = Gtk::Builder::create_from_resource("/org/quorvel/TForm1.ui");
+  TForm1 *form = nullptr;
+  builder->get_widget_derived("TForm1", form, std::move(services));
+  return std::unique_ptr<TForm1>(form);
+}
+
+TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, FormServices services)
+    : Gtk::Window(obj), m_builder(builder), m_services(std::move(services)) {
+  auto css = Gtk::CssProvider::create();
+  css->load_from_resource("/org/quorvel/TForm1.css");
+  Gtk::StyleContext::add_provider_for_screen(get_screen(), css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+
+  builder->get_widget("Panel1", m_panel1);
+  builder->get_widget("Panel2", m_panel2);
+  builder->get_widget("Panel3", m_panel3);
+  builder->get_widget("Panel2Body", m_panel2Body);
+  builder->get_widget("Label1", m_label1);
+  builder->get_widget("ComboBox1", m_comboBox1);
+  builder->get_widget("RadioGroup1", m_radioGroup1);
+  builder->get_widget("RadioGroup1None", m_radioNone);
+  for (std::size_t i = 0; i < m_radioItems.size(); ++i)
+    builder->get_widget("RadioGroup1Item" + std::to_string(i), m_radioItems[i]);
+  builder->get_widget("Edit1", m_edit1);
+  builder->get_widget("CheckBox1", m_checkBox1);
+  builder->get_widget("Button1", m_button1);
+  builder->get_widget_derived("OleContainer", m_oleContainer);
+
+  // Tab order of the strip, then the document area.
+  m_panel2Body->set_focus_chain({m_comboBox1, m_radioGroup1, m_edit1, m_checkBox1, m_button1});
+  Gtk::Container *panel1Body = nullptr;
+  builder->get_widget("Panel1Body", panel1Body);
+  Gtk::Widget *panel2Area = nullptr;
+  builder->get_widget("Panel2Area", panel2Area);
+  panel1Body->set_focus_chain({panel2Area, m_panel3});
+
+  applyFontAndScale();
+  try {
+    set_icon(Gdk::Pixbuf::create_from_resource("/org/quorvel/quorvel.svg"));
+  } catch (const Glib::Error &) {
+    // No SVG loader on this system: the window manager's default icon will do.
+  }
+
+  ContainerEnv env;
+  env.spooler = m_services.spooler;
+  env.confirm = m_services.confirm ? m_services.confirm
+                                   : [this](const std::string &t) { return askOkCancel(t); };
+  env.reportError = [this](std::exception_ptr e) { handleException(e); };
+  env.jobTitle = "Периодическая система химических элементов";
+  m_oleContainer->setEnv(std::move(env));
+
+  signal_show().connect(sigc::mem_fun(*this, &TForm1::FormShow), false);
+  signal_configure_event().connect(sigc::mem_fun(*this, &TForm1::onConfigure), false);
+  signal_window_state_event().connect(sigc::mem_fun(*this, &TForm1::onWindowState), false);
+  signal_map_event().connect(
+      [this](GdkEventAny *) {
+        centre();
+        return false;
+      },
+      false);
+  m_button1->signal_clicked().connect([this] {
+    try {
+      Button1Click();
+    } catch (...) {
+      handleException(std::current_exception());
+    }
+  });
+}
+
+TForm1::~TForm1() {
+  // The document goes before the folder its engine works in.
+  m_oleContainer->release();
+}
+
+std::string TForm1::title() {
+  char path[PATH_MAX] = {};
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  return applicationTitle(n > 0 ? std::string_view(path, static_cast<std::size_t>(n)) : "quorvel");
+}
+
+void TForm1::applyFontAndScale() {
+  const double resolution = get_screen()->get_resolution();
+  const int dpi = resolution > 0 ? static_cast<int>(resolution + 0.5) : 96;
+  const int fontPx = scaledFontHeight(kFontHeight, dpi);
+
+  auto fontCss = Gtk::CssProvider::create();
+  fontCss->load_from_data("* { font-family: Tahoma; font-size: " + std::to_string(fontPx) +
+                          "px; font-weight: normal; }");
+  Gtk::StyleContext::add_provider_for_screen(get_screen(), fontCss,
+                                             GTK_STYLE_PROVIDER_PRIORITY_APPLICATION + 1);
+
+  // The text height of the font the system actually gives for Tahoma.
+  Pango::FontDescription font("Tahoma");
+  font.set_absolute_size(fontPx * PANGO_SCALE);
+  auto metrics = create_pango_context()->get_metrics(font);
+  m_textHeight = PANGO_PIXELS(metrics.get_ascent() + metrics.get_descent());
+
+  int width = kClientWidth, height = kClientHeight;
+  if (m_textHeight > 0 && m_textHeight != kStoredTextHeight) {
+    const int num = m_textHeight, den = kStoredTextHeight;
+    scaleFixedChildren(*m_panel2Body, num, den);
+    Gtk::Fixed *groupBody = nullptr;
+    m_builder->get_widget("RadioGroup1Body", groupBody);
+    scaleFixedChildren(*groupBody, num, den);
+    Gtk::Widget *panel2Area = nullptr;
+    m_builder->get_widget("Panel2Area", panel2Area);
+    scaleSizeRequest(*panel2Area, num, den);
+    width = mulDiv(width, num, den);
+    height = mulDiv(height, num, den);
+  }
+  set_default_size(width, height);
+}
+
+void TForm1::centre() {
+  auto display = get_display();
+  auto monitor = display->get_primary_monitor();
+  if (!monitor) monitor = display->get_monitor(0);
+  if (!monitor) return;
+  Gdk::Rectangle work;
+  monitor->get_workarea(work);
+  int frameWidth = get_width(), frameHeight = get_height();
+  if (auto gdkWindow = get_window(); gdkWindow && get_mapped()) {
+    Gdk::Rectangle frame;
+    gdkWindow->get_frame_extents(frame);
+    frameWidth = frame.get_width();
+    frameHeight = frame.get_height();
+  }
+  const Point p = centredPosition(work.get_width(), work.get_height(), frameWidth, frameHeight);
+  move(p.x, p.y);
+}
+
+void TForm1::FormShow() {
+  centre();
+  try {
+    OleContainerRun();
+  } catch (...) {
+    finishStart(std::current_exception());
+  }
+}
+
+void TForm1::OleContainerRun() {
+  m_privateDir = std::make_unique<PrivateDir>(m_services.privateRoot);
+  m_oleContainer->setPrivateDir(m_privateDir.get());
+
+  const auto resource = findResource(m_services.resources, "p1");
+  if (!resource) {
+    finishStart(nullptr);
+    return;
+  }
+  // Built for this load only; the container keeps nothing of it.
+  const std::vector<std::uint8_t> stream = buildContainerStream(*resource);
+  m_oleContainer->loadFromStream(stream, [this](std::exception_ptr error) { finishStart(error); });
+}
+
+void TForm1::finishStart(std::exception_ptr error) {
+  try {
+    if (error) std::rethrow_exception(error);
+    if (!m_oleContainer->isEmpty()) {
+      m_oleContainer->doVerb(-1);
+      getObject(m_oleContainer->oleObject(), {"ActiveWindow", "ActivePane"})
+          ->set("DisplayRulers", Variant(false));
+      getObject(m_oleContainer->oleObject(), {"ActiveWindow", "ActivePane", "View", "Zoom"})
+          ->set("PageFit", Variant(std::int32_t{2}));
+      getObject(m_oleContainer->oleObject(), {"Application"})->set("DisplayAlerts", Variant(false));
+    }
+    if (m_services.printers)
+      for (const std::string &name : m_services.printers()) m_comboBox1->append(name);
+    m_comboBox1->set_active(-1);
+    m_comboBox1->grab_focus();
+  } catch (...) {
+    handleException(std::current_exception());
+  }
+  m_started = true;
+  m_signalStarted.emit();
+}
+
+bool TForm1::onConfigure(GdkEventConfigure *event) {
+  if (event->width != m_lastWidth || event->height != m_lastHeight) {
+    m_lastWidth = event->width;
+    m_lastHeight = event->height;
+    FormResize();
+  }
+  return false;
+}
+
+bool TForm1::onWindowState(GdkEventWindowState *event) {
+  if (event->changed_mask & (GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_MAXIMIZED |
+                             GDK_WINDOW_STATE_FULLSCREEN))
+    FormResize();
+  return false;
+}
+
+void TForm1::FormResize() {
+  // Until start-up has finished there is nothing to show and no focus to move.
+  if (!m_started) return;
+  m_oleContainer->setFocus();
+  m_comboBox1->grab_focus();
+}
+
+void TForm1::Button1Click() {
+  PrintStrip strip;
+  if (m_comboBox1->get_active_row_number() >= 0) strip.printer = m_comboBox1->get_active_text();
+  strip.pageItem = radioGroupIndex();
+  strip.pageList = m_edit1->get_text();
+  strip.twoSided = m_checkBox1->get_active();
+  runPrintCommand(
+      strip, [this] { return m_oleContainer->oleObject(); },
+      [this](const std::string &text) { messageBox(text); });
+}
+
+int TForm1::radioGroupIndex() const {
+  for (std::size_t i = 0; i < m_radioItems.size(); ++i)
+    if (m_radioItems[i]->get_active()) return static_cast<int>(i);
+  return -1;
+}
+
+void TForm1::setRadioGroupIndex(int index) {
+  if (index >= 0 && index < static_cast<int>(m_radioItems.size()))
+    m_radioItems[static_cast<std::size_t>(index)]->set_active(true);
+  else
+    m_radioNone->set_active(true);
+}
+
+void TForm1::messageBox(const std::string &text) {
+  if (boxHook) return boxHook(text, false);
+  Gtk::MessageDialog box(*this, text, false, Gtk::MESSAGE_OTHER, Gtk::BUTTONS_OK, true);
+  box.set_title(title());
+  box.run();
+}
+
+void TForm1::handleException(std::exception_ptr error) {
+  const std::string text = errorBoxText(error);
+  if (boxHook) return boxHook(text, true);
+  Gtk::MessageDialog box(*this, text, false, Gtk::MESSAGE_ERROR, Gtk::BUTTONS_OK, true);
+  box.set_title(title());
+  box.run();
+}
+
+bool TForm1::askOkCancel(const std::string &text) {
+  Gtk::MessageDialog box(*this, text, false, Gtk::MESSAGE_QUESTION, Gtk::BUTTONS_OK_CANCEL, true);
+  box.set_title(title());
+  box.set_default_response(Gtk::RESPONSE_OK);
+  return box.run() == Gtk::RESPONSE_OK;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,94 @@
+// The main window: the control strip above the document area.
+#pragma once
+
+#include <gtkmm.h>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "document/ole_container.h"
+#include "document/private_dir.h"
+#include "printing/print_command.h"
+#include "resources/resources.h"
+
+namespace quorvel {
+
+// What the window is given from outside; tests put their own in.
+struct FormServices {
+  ResourceTable resources;
+  std::function<std::vector<std::string>()> printers;
+  PrintSpooler *spooler = nullptr;
+  std::filesystem::path privateRoot = PrivateDir::defaultRoot();
+  // Answers the manual two-sided question; the default asks the user.
+  std::function<bool(const std::string &)> confirm;
+};
+
+class TForm1 : public Gtk::Window {
+public:
+  static std::unique_ptr<TForm1> create(FormServices services);
+  TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, FormServices services);
+  ~TForm1() override;
+
+  void FormShow();
+  void FormResize();
+  void Button1Click();
+  void OleContainerRun();
+
+  // The application's title: message-box captions.
+  static std::string title();
+  // The default error handler: the error box, then back to the event loop.
+  void handleException(std::exception_ptr error);
+  void messageBox(const std::string &text);
+
+  // True once the start-up routine has finished, whatever its outcome.
+  bool started() const { return m_started; }
+  sigc::signal<void()> &signalStarted() { return m_signalStarted; }
+  // Called instead of running a modal box (tests); gets the text and whether it is an error.
+  std::function<void(const std::string &, bool)> boxHook;
+
+  Gtk::ComboBoxText &ComboBox1() { return *m_comboBox1; }
+  Gtk::Entry &Edit1() { return *m_edit1; }
+  Gtk::CheckButton &CheckBox1() { return *m_checkBox1; }
+  Gtk::Button &Button1() { return *m_button1; }
+  OleContainer &oleContainer() { return *m_oleContainer; }
+  int radioGroupIndex() const;
+  void setRadioGroupIndex(int index);
+  int textHeight() const { return m_textHeight; }
+
+private:
+  void applyFontAndScale();
+  void centre();
+  void finishStart(std::exception_ptr error);
+  bool onConfigure(GdkEventConfigure *event);
+  bool onWindowState(GdkEventWindowState *event);
+  bool askOkCancel(const std::string &text);
+
+  Glib::RefPtr<Gtk::Builder> m_builder;
+  FormServices m_services;
+  std::unique_ptr<PrivateDir> m_privateDir;
+
+  Gtk::Frame *m_panel1 = nullptr;
+  Gtk::Frame *m_panel2 = nullptr;
+  Gtk::Frame *m_panel3 = nullptr;
+  Gtk::Fixed *m_panel2Body = nullptr;
+  Gtk::Label *m_label1 = nullptr;
+  Gtk::ComboBoxText *m_comboBox1 = nullptr;
+  Gtk::Widget *m_radioGroup1 = nullptr;
+  Gtk::RadioButton *m_radioNone = nullptr;
+  std::array<Gtk::RadioButton *, 4> m_radioItems{};
+  Gtk::Entry *m_edit1 = nullptr;
+  Gtk::CheckButton *m_checkBox1 = nullptr;
+  Gtk::Button *m_button1 = nullptr;
+  OleContainer *m_oleContainer = nullptr;
+
+  int m_textHeight = 13;
+  int m_lastWidth = -1, m_lastHeight = -1;
+  bool m_centred = false;
+  bool m_started = false;
+  sigc::signal<void()> m_signalStarted;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,161 @@
+#define LOK_USE_UNSTABLE_API
+#include "document/lok_view.h"
+
+#include <LibreOfficeKit/LibreOfficeKit.h>
+#include <LibreOfficeKit/LibreOfficeKitGtk.h>
+#include <gtk/gtk.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "document/automation.h"
+
+namespace quorvel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string fileUrl(const fs::path &p) {
+  gchar *uri = g_filename_to_uri(p.c_str(), nullptr, nullptr);
+  std::string out = uri ? uri : "";
+  g_free(uri);
+  return out;
+}
+
+// The engine's own texts are English and end in "."; ours stay Russian.
+[[noreturn]] void engineFailure(const std::string &what, GError *error) {
+  std::string text = what;
+  if (error && error->message && *error->message) text += ": " + std::string(error->message);
+  if (error) g_error_free(error);
+  throw OleServerError(text);
+}
+
+// Commands the view must never run: saving, opening, printing, closing.
+constexpr const char *kBlockedCommands =
+    ".uno:Save .uno:SaveAs .uno:SaveAll .uno:SaveACopy .uno:ExportTo .uno:ExportToPDF "
+    ".uno:ExportDirectToPDF .uno:ExportDirectToEPUB .uno:Open .uno:OpenRemote .uno:Print "
+    ".uno:PrintDefault .uno:PrintPreview .uno:CloseDoc .uno:CloseWin .uno:Quit .uno:AddDirect "
+    ".uno:NewDoc .uno:SendMail .uno:SendMailDocAsPDF .uno:SendMailDocAsMS .uno:Signature "
+    ".uno:InsertGraphic .uno:InsertObject";
+
+}  // namespace
+
+const char *lokProgramDir() { return "/usr/lib/libreoffice/program"; }
+
+void LokView::seedProfile(const fs::path &profileDir) {
+  fs::create_directories(profileDir / "user");
+  std::ofstream out(profileDir / "user" / "registrymodifications.xcu");
+  auto item = [&out](const char *path, const char *prop, const char *value) {
+    out << "<item oor:path=\"" << path << "\"><prop oor:name=\"" << prop
+        << "\" oor:op=\"fuse\"><value>" << value << "</value></prop></item>\n";
+  };
+  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+         "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n";
+  item("/org.openoffice.Office.Common/Misc", "UseLocking", "false");
+  item("/org.openoffice.Office.Common/Misc", "FirstRun", "false");
+  item("/org.openoffice.Office.Common/Misc", "ShowTipOfTheDay", "false");
+  item("/org.openoffice.Setup/Office", "FirstStartWizardCompleted", "true");
+  item("/org.openoffice.Setup/Product", "ooSetupLastVersion", "7.4");
+  item("/org.openoffice.Office.Recovery/AutoSave", "Enabled", "false");
+  item("/org.openoffice.Office.Recovery/RecoveryInfo", "Enabled", "false");
+  item("/org.openoffice.Office.Common/Save/Document", "CreateBackup", "false");
+  item("/org.openoffice.Office.Common/History", "PickListSize", "0");
+  item("/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel", "3");
+  item("/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution", "true");
+  out << "</oor:items>\n";
+  if (!out) throw OleServerError("Не удалось подготовить профиль LibreOffice");
+}
+
+LokView::LokView(const fs::path &profileDir) {
+  seedProfile(profileDir);
+  GError *error = nullptr;
+  const std::string profile = fileUrl(profileDir);
+  m_view = lok_doc_view_new_from_user_profile(lokProgramDir(), profile.c_str(), nullptr, &error);
+  if (!m_view) engineFailure("Не удалось запустить LibreOffice", error);
+  g_object_ref_sink(m_view);
+}
+
+LokView::~LokView() {
+  *m_alive = false;
+  if (m_view) {
+    if (GtkWidget *parent = gtk_widget_get_parent(m_view))
+      gtk_container_remove(GTK_CONTAINER(parent), m_view);
+    // Closes the document without saving and shuts the engine down.
+    g_object_unref(m_view);
+  }
+}
+
+struct LokView::Pending {
+  LokView *self;
+  std::weak_ptr<bool> alive;
+  std::function<void(std::exception_ptr)> done;
+};
+
+void LokView::open(const fs::path &file, std::function<void(std::exception_ptr)> done) {
+  const std::string url = fileUrl(file);
+  auto *pending = new Pending{this, m_alive, std::move(done)};
+  lok_doc_view_open_document(
+      LOK_DOC_VIEW(m_view), url.c_str(), "{}", nullptr,
+      [](GObject *source, GAsyncResult *result, gpointer data) {
+        std::unique_ptr<Pending> p(static_cast<Pending *>(data));
+        GError *error = nullptr;
+        const gboolean ok = lok_doc_view_open_document_finish(LOK_DOC_VIEW(source), result, &error);
+        if (p->alive.expired() || !*p->alive.lock()) {
+          if (error) g_error_free(error);
+          return;
+        }
+        std::exception_ptr failure;
+        try {
+          if (!ok) engineFailure("LibreOffice не смог открыть документ", error);
+          LibreOfficeKitDocument *doc = lok_doc_view_get_document(LOK_DOC_VIEW(source));
+          if (!doc) engineFailure("LibreOffice не смог открыть документ", nullptr);
+          if (doc->pClass->setBlockedCommandList)
+            doc->pClass->setBlockedCommandList(doc, doc->pClass->getView(doc), kBlockedCommands);
+          p->self->m_doc = doc;
+          lok_doc_view_set_edit(LOK_DOC_VIEW(source), TRUE);
+        } catch (...) {
+          failure = std::current_exception();
+        }
+        p->done(failure);
+      },
+      pending);
+}
+
+int LokView::pageCount() const { return m_doc ? m_doc->pClass->getParts(m_doc) : 0; }
+
+long LokView::documentWidthTwips() const {
+  long width = 0, height = 0;
+  if (m_doc) m_doc->pClass->getDocumentSize(m_doc, &width, &height);
+  return width;
+}
+
+void LokView::setZoom(double zoom) { lok_doc_view_set_zoom(LOK_DOC_VIEW(m_view), static_cast<float>(zoom)); }
+
+double LokView::zoom() const { return lok_doc_view_get_zoom(LOK_DOC_VIEW(m_view)); }
+
+std::vector<std::uint8_t> LokView::exportPdf(const std::string &pageRange, const fs::path &scratch) {
+  if (!m_doc) throw OleError("Operation not allowed on an empty OLE container");
+  const fs::path out = scratch / "print.pdf";
+  std::error_code ec;
+  fs::remove(out, ec);
+  // The range is digits and commas only, but build the JSON as if it were not.
+  gchar *escaped = g_strescape(pageRange.c_str(), nullptr);
+  const std::string options =
+      std::string("{\"PageRange\":{\"type\":\"string\",\"value\":\"") + escaped + "\"}}";
+  g_free(escaped);
+  const std::string url = fileUrl(out);
+  const int ok = m_doc->pClass->saveAs(m_doc, url.c_str(), "pdf", options.c_str());
+  std::vector<std::uint8_t> bytes;
+  if (ok) {
+    std::ifstream in(out, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  fs::remove(out, ec);
+  if (!ok || bytes.empty()) throw OleServerError("LibreOffice не смог подготовить страницы к печати");
+  return bytes;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,58 @@
+// The one place that talks to LibreOfficeKit: its GTK view widget and the
+// document behind it. All calls on the GTK thread.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+typedef struct _GtkWidget GtkWidget;
+typedef struct _LibreOfficeKitDocument LibreOfficeKitDocument;
+
+namespace quorvel {
+
+class LokView {
+public:
+  // Starts the engine with its own profile under `profileDir` (seeded so that
+  // it never saves, locks or recovers anything). Throws OleError on failure.
+  explicit LokView(const std::filesystem::path &profileDir);
+  ~LokView();
+  LokView(const LokView &) = delete;
+  LokView &operator=(const LokView &) = delete;
+
+  GtkWidget *widget() const { return m_view; }
+
+  // Opens `file` asynchronously; `done` gets nullptr or the error. After the
+  // open has finished, the file may be deleted.
+  void open(const std::filesystem::path &file, std::function<void(std::exception_ptr)> done);
+  bool isOpen() const { return m_doc != nullptr; }
+
+  int pageCount() const;
+  // Width of the page area in twips, borders included.
+  long documentWidthTwips() const;
+  void setZoom(double zoom);
+  double zoom() const;
+
+  // Renders the given pages ("1,3,5") of the document as it now stands to
+  // PDF; `scratch` is a private folder for the engine's output file.
+  std::vector<std::uint8_t> exportPdf(const std::string &pageRange,
+                                      const std::filesystem::path &scratch);
+
+  // Seeds a profile folder; also used by tests and the benchmark.
+  static void seedProfile(const std::filesystem::path &profileDir);
+
+private:
+  struct Pending;
+  GtkWidget *m_view = nullptr;
+  LibreOfficeKitDocument *m_doc = nullptr;
+  std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+// The engine's installation folder.
+const char *lokProgramDir();
+
+}  // namespace quorvel

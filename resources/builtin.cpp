@@ -1,0 +1,16 @@
+#include <array>
+
+#include "resources/resources.h"
+
+extern "C" const std::uint8_t quorvel_p1_begin[];
+extern "C" const std::uint8_t quorvel_p1_end[];
+
+namespace quorvel {
+
+ResourceTable builtInResources() {
+  static const std::array<Resource, 1> table{
+      Resource{"p1", {quorvel_p1_begin, static_cast<std::size_t>(quorvel_p1_end - quorvel_p1_begin)}}};
+  return table;
+}
+
+}  // namespace quorvel

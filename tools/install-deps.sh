@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package needed to build, run and test quorvel.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config
+  libgtkmm-3.0-dev libcups2-dev libreofficekit-dev liblibreofficekitgtk
+  googletest libgtest-dev libgmock-dev
+  # run: the document engine and fonts with Cyrillic coverage
+  libreoffice-writer libreoffice-core fonts-dejavu-core fonts-liberation2
+  # test: print server, virtual X server, window manager, screenshots, PDF text
+  cups cups-client cups-bsd cups-filters printer-driver-cups-pdf
+  xvfb xauth xdotool x11-utils openbox imagemagick poppler-utils
+  # checks
+  clang clang-format clang-tidy libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -q
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
