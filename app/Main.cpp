@@ -36,7 +36,13 @@ void scaleSizeRequest(Gtk::Widget &w, int num, int den) {
 
 }  // namespace
 
+// Registered by hand: the generated constructor would be dropped by the
+// linker when the form comes from a static library.
+extern "C" void quorvel_ui_register_resource(void);
+
 std::unique_ptr<TForm1> TForm1::create(FormServices services) {
+  static const bool registered = (quorvel_ui_register_resource(), true);
+  (void)registered;
   auto builder = Gtk::Builder::create_from_resource("/org/quorvel/TForm1.ui");
   TForm1 *form = nullptr;
   builder->get_widget_derived("TForm1", form, std::move(services));

@@ -57,8 +57,9 @@ TEST(PageList, LongInputIsParsedWithoutBlowingUp) {
   for (int i = 0; i < 20000; ++i) many += "1-1000000000,";
   many += "2";
   EXPECT_EQ(parsePageList(many, 3), (Pages{1, 2, 3}));
-  EXPECT_EQ(rejection(std::string(100000, ' ') + "x", 3).substr(0, 52),
-            "Неверный список страниц: недопустимый символ «x»");
+  const std::string message = rejection(std::string(100000, ' ') + "x", 3);
+  EXPECT_TRUE(message.starts_with("Неверный список страниц: недопустимый символ «x»")) << message;
+  EXPECT_LT(message.size(), 200u);  // the message must not echo the whole input
 }
 
 TEST(PageSelection, PageTypesKeepOddOrEvenNumbers) {
