@@ -1,6 +1,9 @@
 #include "app/Main.h"
 
+#include <glib-unix.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <climits>
 
@@ -285,6 +288,27 @@ bool TForm1::askOkCancel(const std::string &text) {
   box.set_title(title());
   box.set_default_response(Gtk::RESPONSE_OK);
   return box.run() == Gtk::RESPONSE_OK;
+}
+
+int runApplication(FormServices services) {
+  // What a killed run could not remove.
+  PrivateDir::removeStale(services.privateRoot);
+
+  auto app = Gtk::Application::create("org.quorvel.Quorvel", Gio::APPLICATION_NON_UNIQUE);
+  app->register_application();
+
+  std::unique_ptr<TForm1> form = TForm1::create(std::move(services));
+  auto closeForm = +[](gpointer data) -> gboolean {
+    static_cast<TForm1 *>(data)->hide();
+    return G_SOURCE_CONTINUE;
+  };
+  std::vector<guint> sources;
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sources.push_back(g_unix_signal_add(sig, closeForm, form.get()));
+
+  app->run(*form);
+  for (guint id : sources) g_source_remove(id);
+  form.reset();
+  return 0;
 }
 
 }  // namespace quorvel

@@ -91,4 +91,8 @@ private:
   sigc::signal<void()> m_signalStarted;
 };
 
+// Runs the program's window until it is closed; a polite kill (TERM, INT,
+// HUP) closes it like the user would. Returns the exit code.
+int runApplication(FormServices services);
+
 }  // namespace quorvel

@@ -83,8 +83,20 @@ LokView::~LokView() {
   if (m_view) {
     if (GtkWidget *parent = gtk_widget_get_parent(m_view))
       gtk_container_remove(GTK_CONTAINER(parent), m_view);
-    // Closes the document without saving and shuts the engine down.
-    g_object_unref(m_view);
+    // Destroying the widget closes the document without saving and shuts the
+    // engine down now; a plain unref would leave that to whoever holds the
+    // last reference, after our folder is gone.
+    // The widget's destroy waits for its worker threads while holding the
+    // lock they need, so it must only run once they are idle: with the view
+    // out of the window no new drawing work is queued, and what is queued
+    // drains within a few tile renders.
+    g_usleep(150 * 1000);
+    gtk_widget_destroy(m_view);
+    // Callbacks the engine queued before it stopped still name the widget:
+    // let them run first.
+    g_idle_add_full(
+        G_PRIORITY_LOW, [](gpointer view) { g_object_unref(view); return G_SOURCE_REMOVE; }, m_view,
+        nullptr);
   }
 }
 

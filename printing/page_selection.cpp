@@ -1,6 +1,7 @@
 #include "printing/page_selection.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "document/automation.h"
 
@@ -27,17 +28,26 @@ public:
   void advance() { ++m_pos; }
   std::size_t position() const { return m_pos + 1; }
 
-  // Saturates instead of overflowing: any number past the end of a document
-  // is as good as any other.
-  std::int64_t number() {
+  // A number as typed. The value saturates instead of overflowing: any number
+  // past the end of a document is as good as any other. The digits are kept
+  // to compare and quote numbers that do not fit.
+  struct Number {
+    std::int64_t value;
+    std::string_view digits;  // without leading zeros
+  };
+
+  Number number() {
     if (atEnd() || !isDigit(peek())) unexpected();
+    const std::size_t start = m_pos;
     std::int64_t v = 0;
     while (!atEnd() && isDigit(peek())) {
       v = std::min<std::int64_t>(v * 10 + (peek() - '0'), kHuge);
       advance();
     }
     if (v == 0) reject("страницы нумеруются с 1 (позиция " + std::to_string(position() - 1) + ")");
-    return v;
+    std::string_view digits = m_s.substr(start, m_pos - start);
+    digits.remove_prefix(digits.find_first_not_of('0'));
+    return {v, digits};
   }
 
   [[noreturn]] void unexpected() const {
@@ -58,37 +68,53 @@ private:
   std::size_t m_pos = 0;
 };
 
+bool less(const Parser::Number &a, const Parser::Number &b) {
+  if (a.digits.size() != b.digits.size()) return a.digits.size() < b.digits.size();
+  return a.digits < b.digits;
+}
+
+// Long numbers are cut short so the message stays readable.
+std::string quote(const Parser::Number &n) {
+  if (n.digits.size() <= 20) return std::string(n.digits);
+  return std::string(n.digits.substr(0, 20)) + "…";
+}
+
 }  // namespace
 
 std::vector<int> parsePageList(std::string_view text, int pageCount) {
   if (std::all_of(text.begin(), text.end(), isBlank)) reject("список пуст");
 
-  std::vector<bool> chosen(static_cast<std::size_t>(std::max(pageCount, 0)) + 1, false);
+  // Ranges are collected and merged afterwards, so a long list of wide
+  // ranges costs no more than the pages it names.
+  std::vector<std::pair<std::int64_t, std::int64_t>> spans;
   Parser p(text);
   for (;;) {
     p.skipBlanks();
-    const std::int64_t first = p.number();
-    std::int64_t last = first;
+    const Parser::Number first = p.number();
+    Parser::Number last = first;
     p.skipBlanks();
     if (!p.atEnd() && p.peek() == '-') {
       p.advance();
       p.skipBlanks();
       last = p.number();
-      if (last < first)
-        reject("в диапазоне " + std::to_string(first) + "-" + std::to_string(last) +
+      if (less(last, first))
+        reject("в диапазоне " + quote(first) + "-" + quote(last) +
                " начало больше конца");
       p.skipBlanks();
     }
-    for (std::int64_t n = first; n <= std::min<std::int64_t>(last, pageCount); ++n)
-      chosen[static_cast<std::size_t>(n)] = true;
+    if (first.value <= pageCount)
+      spans.emplace_back(first.value, std::min<std::int64_t>(last.value, pageCount));
     if (p.atEnd()) break;
     if (p.peek() != ',') p.unexpected();
     p.advance();
   }
 
+  std::sort(spans.begin(), spans.end());
   std::vector<int> pages;
-  for (int n = 1; n <= pageCount; ++n)
-    if (chosen[static_cast<std::size_t>(n)]) pages.push_back(n);
+  for (const auto &[from, to] : spans)
+    for (std::int64_t n = pages.empty() ? from : std::max<std::int64_t>(from, pages.back() + 1);
+         n <= to; ++n)
+      pages.push_back(static_cast<int>(n));
   if (pages.empty())
     reject("в документе нет таких страниц (всего страниц: " + std::to_string(pageCount) + ")");
   return pages;

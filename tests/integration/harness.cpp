@@ -1,0 +1,167 @@
+#include "harness.h"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <thread>
+
+namespace quorvel::test {
+
+namespace fs = std::filesystem;
+
+void initGtk() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  gtk_init(nullptr, nullptr);
+  Gtk::Main::init_gtkmm_internals();
+}
+
+bool pumpUntil(const std::function<bool()> &done, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    if (!g_main_context_iteration(nullptr, FALSE))
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+void pumpFor(int ms) {
+  pumpUntil([] { return false; }, ms);
+}
+
+std::vector<std::uint8_t> readFile(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+fs::path dataFile(const std::string &name) { return fs::path(QUORVEL_TEST_DATA_DIR) / name; }
+
+FormRun::FormRun(FormServices services) {
+  initGtk();
+  char tmpl[] = "/tmp/quorvel-form-test.XXXXXX";
+  m_root = mkdtemp(tmpl);
+  services.privateRoot = m_root;
+  m_form = TForm1::create(std::move(services));
+  m_form->boxHook = [this](const std::string &text, bool error) { m_boxes.push_back({text, error}); };
+}
+
+FormRun::~FormRun() {
+  close();
+  std::error_code ec;
+  fs::remove_all(m_root, ec);
+}
+
+bool FormRun::showAndStart(int timeoutMs) {
+  m_form->show();
+  return pumpUntil([this] { return m_form->started(); }, timeoutMs);
+}
+
+bool FormRun::close() {
+  if (m_form) {
+    m_form->hide();
+    m_form.reset();
+    pumpFor(50);
+  }
+  std::error_code ec;
+  const bool clean = fs::exists(m_root, ec) && fs::is_empty(m_root, ec);
+  if (!clean)
+    for (const auto &e : fs::recursive_directory_iterator(m_root, ec)) std::fprintf(stderr, "left: %s\n", e.path().c_str());
+  return clean;
+}
+
+ResourceTable chartTable(const std::vector<std::uint8_t> &bytes) {
+  static std::vector<Resource> table;
+  table = {Resource{"p1", bytes}};
+  return table;
+}
+
+bool focusIn(Gtk::Window &window, Gtk::Widget &w) {
+  Gtk::Widget *focus = window.get_focus();
+  return focus && (focus == &w || focus->is_ancestor(w)) && window.has_toplevel_focus();
+}
+
+fs::path cupsDir() {
+  const char *dir = std::getenv("QUORVEL_CUPS_DIR");
+  return dir ? fs::path(dir) : fs::path();
+}
+
+bool cupsHarness(const std::vector<std::string> &args) {
+  const char *script = std::getenv("QUORVEL_CUPS_HARNESS");
+  if (!script) return false;
+  std::vector<char *> argv{const_cast<char *>(script)};
+  for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  gint status = -1;
+  GError *error = nullptr;
+  if (!g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr,
+                    nullptr, &status, &error)) {
+    g_error_free(error);
+    return false;
+  }
+  return g_spawn_check_wait_status(status, nullptr);
+}
+
+std::vector<CapturedJob> capturedJobs() {
+  std::vector<CapturedJob> jobs;
+  std::error_code ec;
+  for (const auto &entry : fs::directory_iterator(cupsDir() / "out", ec)) {
+    if (entry.path().extension() != ".meta") continue;
+    std::ifstream in(entry.path());
+    CapturedJob job{0, {}, {}};
+    for (std::string line; std::getline(in, line);) {
+      if (line.starts_with("job-id=")) job.id = std::atoi(line.c_str() + 7);
+      if (line.starts_with("title=")) job.title = line.substr(6);
+      if (line.starts_with("file=")) job.pdf = cupsDir() / "out" / line.substr(5);
+    }
+    jobs.push_back(job);
+  }
+  std::sort(jobs.begin(), jobs.end(), [](auto &a, auto &b) { return a.id < b.id; });
+  return jobs;
+}
+
+bool waitForJobs(std::size_t n, int timeoutMs) {
+  return pumpUntil([n] { return capturedJobs().size() >= n; }, timeoutMs);
+}
+
+namespace {
+std::string spawnOutput(std::vector<std::string> args) {
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  gchar *out = nullptr;
+  gint status = 0;
+  if (!g_spawn_sync(nullptr, argv.data(), nullptr, static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL),
+                    nullptr, nullptr, &out, nullptr, &status, nullptr))
+    return {};
+  std::string text = out ? out : "";
+  g_free(out);
+  return text;
+}
+}  // namespace
+
+std::vector<int> pdfMarkers(const fs::path &pdf) {
+  const std::string text = spawnOutput({"pdftotext", pdf.string(), "-"});
+  std::vector<int> pages;
+  static const std::regex marker("QMARK-PAGE-(\\d\\d)");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), marker); it != std::sregex_iterator();
+       ++it)
+    pages.push_back(std::stoi((*it)[1]));
+  return pages;
+}
+
+int pdfPageCount(const fs::path &pdf) {
+  const std::string info = spawnOutput({"pdfinfo", pdf.string()});
+  std::smatch m;
+  static const std::regex pages("Pages:\\s+(\\d+)");
+  return std::regex_search(info, m, pages) ? std::stoi(m[1]) : -1;
+}
+
+}  // namespace quorvel::test

@@ -1,0 +1,74 @@
+// Shared by the window and print tests: a GTK main loop to wait on, the real
+// window with recorded message boxes, and access to the test print scheduler.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Main.h"
+
+namespace quorvel::test {
+
+void initGtk();
+// Runs the main loop until `done` holds or `timeoutMs` has passed.
+bool pumpUntil(const std::function<bool()> &done, int timeoutMs);
+void pumpFor(int ms);
+
+std::vector<std::uint8_t> readFile(const std::filesystem::path &path);
+std::filesystem::path dataFile(const std::string &name);
+
+struct Box {
+  std::string text;
+  bool error;
+};
+
+// The real window on a private folder of its own; message boxes are recorded
+// instead of shown, and nothing may be left in the folder once it is gone.
+class FormRun {
+public:
+  explicit FormRun(FormServices services);
+  ~FormRun();
+  TForm1 &form() { return *m_form; }
+  TForm1 *operator->() { return m_form.get(); }
+  const std::vector<Box> &boxes() const { return m_boxes; }
+  void clearBoxes() { m_boxes.clear(); }
+  // Shows the window and waits until start-up has finished.
+  bool showAndStart(int timeoutMs = 60000);
+  // Closes and destroys the window; true when its private folder is gone.
+  bool close();
+  const std::filesystem::path &root() const { return m_root; }
+
+private:
+  std::filesystem::path m_root;
+  std::unique_ptr<TForm1> m_form;
+  std::vector<Box> m_boxes;
+};
+
+// A resource table holding `bytes` as "p1".
+ResourceTable chartTable(const std::vector<std::uint8_t> &bytes);
+
+// Whether the keyboard focus is in `w` or one of its children.
+bool focusIn(Gtk::Window &window, Gtk::Widget &w);
+
+// The test print scheduler started by tools/test.sh (empty when there is none).
+std::filesystem::path cupsDir();
+// Runs tests/cups/cups-harness.sh with these arguments (no shell); true on success.
+bool cupsHarness(const std::vector<std::string> &args);
+
+struct CapturedJob {
+  int id;
+  std::string title;
+  std::filesystem::path pdf;
+};
+// The jobs the capture queues have received, by job id.
+std::vector<CapturedJob> capturedJobs();
+// Waits until at least `n` jobs have been captured.
+bool waitForJobs(std::size_t n, int timeoutMs = 30000);
+// The QMARK-PAGE-nn markers of a PDF, in page order.
+std::vector<int> pdfMarkers(const std::filesystem::path &pdf);
+int pdfPageCount(const std::filesystem::path &pdf);
+
+}  // namespace quorvel::test

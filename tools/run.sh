@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Sets everything up on Debian 12 and starts the program.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+"$root/tools/install-deps.sh"
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$root/build" --target quorvel
+exec "$root/build/quorvel"

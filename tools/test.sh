@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Sets everything up on Debian 12 and runs every test: the unit suite, the
+# window, engine and print tests against a virtual X server and a private
+# CUPS scheduler, the unit suite again under ASan/UBSan, and the fuzzers.
+#
+#   tools/test.sh [--quick]    --quick skips the sanitizer build and the fuzzers
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+quick=0
+[ "${1:-}" = --quick ] && quick=1
+
+"$root/tools/install-deps.sh"
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$root/build"
+
+work=$(mktemp -d /tmp/quorvel-test.XXXXXX)
+pids=()
+cleanup() {
+  local rc=$?
+  "$root/tests/cups/cups-harness.sh" stop "$work/cups" >/dev/null 2>&1 || true
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+  exit "$rc"
+}
+trap cleanup EXIT INT TERM
+
+# Virtual X server with a window manager, so windows are placed, decorated
+# and closed as on a desktop.
+exec 3<> "$work/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+export DISPLAY=":$(head -n1 "$work/display")"
+openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+
+# A private print scheduler on a Unix socket; the system's queues are never touched.
+export CUPS_SERVER=$("$root/tests/cups/cups-harness.sh" start "$work/cups")
+export QUORVEL_CUPS_DIR="$work/cups"
+export QUORVEL_CUPS_HARNESS="$root/tests/cups/cups-harness.sh"
+export TMPDIR="$work/tmp"
+mkdir -p "$TMPDIR"
+
+ctest --test-dir "$root/build" --output-on-failure --timeout 300
+
+if [ "$quick" = 0 ]; then
+  "$root/tools/sanitize.sh"
+  "$root/tools/fuzz.sh" 60
+fi
+echo "All tests passed."
