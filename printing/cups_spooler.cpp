@@ -3,6 +3,7 @@
 #include <cups/cups.h>
 
 #include <memory>
+#include <string_view>
 
 #include "document/automation.h"
 
@@ -55,7 +56,14 @@ void CupsSpooler::checkQueue(const std::string &queue) {
       schedulerDown();
     throw OleServerError("Принтер «" + queue + "» не найден в системе печати");
   }
+  // A paused queue would hold the job without a word; say so instead.
+  const char *state = cupsGetOption("printer-state", dest->num_options, dest->options);
+  const char *accepting = cupsGetOption("printer-is-accepting-jobs", dest->num_options, dest->options);
+  const bool stopped = state && std::string_view(state) == "5";
+  const bool refusing = accepting && std::string_view(accepting) == "false";
   cupsFreeDests(1, dest);
+  if (stopped) throw OleServerError("Принтер «" + queue + "» остановлен");
+  if (refusing) throw OleServerError("Принтер «" + queue + "» не принимает задания");
 }
 
 int CupsSpooler::submitPdf(const std::string &queue, const std::string &title,

@@ -100,7 +100,7 @@ TEST(Form, WithoutTheChartEveryResizeReportsTheEmptyContainer) {
   ASSERT_TRUE(pumpUntil([&] { return !run.boxes().empty(); }, 5000));
   EXPECT_EQ(run.boxes().front().text, "Operation not allowed on an empty OLE container.");
   EXPECT_TRUE(run.boxes().front().error);
-  EXPECT_TRUE(focusIn(form, form.ComboBox1()));
+  EXPECT_TRUE(pumpUntil([&] { return focusIn(form, form.ComboBox1()); }, 2000));
   EXPECT_TRUE(form.oleContainer().isEmpty());
 
   run.clearBoxes();

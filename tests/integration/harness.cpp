@@ -109,26 +109,27 @@ bool cupsHarness(const std::vector<std::string> &args) {
   return g_spawn_check_wait_status(status, nullptr);
 }
 
-std::vector<CapturedJob> capturedJobs() {
+std::vector<CapturedJob> capturedJobs(const std::string &printer) {
   std::vector<CapturedJob> jobs;
   std::error_code ec;
   for (const auto &entry : fs::directory_iterator(cupsDir() / "out", ec)) {
     if (entry.path().extension() != ".meta") continue;
     std::ifstream in(entry.path());
-    CapturedJob job{0, {}, {}};
+    CapturedJob job{0, {}, {}, {}};
     for (std::string line; std::getline(in, line);) {
       if (line.starts_with("job-id=")) job.id = std::atoi(line.c_str() + 7);
       if (line.starts_with("title=")) job.title = line.substr(6);
       if (line.starts_with("file=")) job.pdf = cupsDir() / "out" / line.substr(5);
+      if (line.starts_with("printer=")) job.printer = line.substr(8);
     }
-    jobs.push_back(job);
+    if (job.printer == printer) jobs.push_back(job);
   }
   std::sort(jobs.begin(), jobs.end(), [](auto &a, auto &b) { return a.id < b.id; });
   return jobs;
 }
 
-bool waitForJobs(std::size_t n, int timeoutMs) {
-  return pumpUntil([n] { return capturedJobs().size() >= n; }, timeoutMs);
+bool waitForJobs(const std::string &printer, std::size_t n, int timeoutMs) {
+  return pumpUntil([&] { return capturedJobs(printer).size() >= n; }, timeoutMs);
 }
 
 namespace {

@@ -61,12 +61,13 @@ bool cupsHarness(const std::vector<std::string> &args);
 struct CapturedJob {
   int id;
   std::string title;
+  std::string printer;
   std::filesystem::path pdf;
 };
-// The jobs the capture queues have received, by job id.
-std::vector<CapturedJob> capturedJobs();
-// Waits until at least `n` jobs have been captured.
-bool waitForJobs(std::size_t n, int timeoutMs = 30000);
+// The jobs the capture queue `printer` has received, by job id.
+std::vector<CapturedJob> capturedJobs(const std::string &printer);
+// Waits until `printer` has received at least `n` jobs.
+bool waitForJobs(const std::string &printer, std::size_t n, int timeoutMs = 30000);
 // The QMARK-PAGE-nn markers of a PDF, in page order.
 std::vector<int> pdfMarkers(const std::filesystem::path &pdf);
 int pdfPageCount(const std::filesystem::path &pdf);
