@@ -284,7 +284,10 @@ void TForm1::handleException(std::exception_ptr error) {
 }
 
 bool TForm1::askOkCancel(const std::string &text) {
-  Gtk::MessageDialog box(*this, text, false, Gtk::MESSAGE_QUESTION, Gtk::BUTTONS_OK_CANCEL, true);
+  // The question names its buttons «ОК» and «Отмена», whatever the locale.
+  Gtk::MessageDialog box(*this, text, false, Gtk::MESSAGE_QUESTION, Gtk::BUTTONS_NONE, true);
+  box.add_button("Отмена", Gtk::RESPONSE_CANCEL);
+  box.add_button("ОК", Gtk::RESPONSE_OK);
   box.set_title(title());
   box.set_default_response(Gtk::RESPONSE_OK);
   return box.run() == Gtk::RESPONSE_OK;
