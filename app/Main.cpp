@@ -93,6 +93,7 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
   env.confirm = m_services.confirm ? m_services.confirm
                                    : [this](const std::string &t) { return askOkCancel(t); };
   env.reportError = [this](std::exception_ptr e) { handleException(e); };
+  env.engineDir = m_services.engineDir;
   env.jobTitle = "Периодическая система химических элементов";
   m_oleContainer->setEnv(std::move(env));
 

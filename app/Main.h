@@ -24,6 +24,7 @@ struct FormServices {
   std::filesystem::path privateRoot = PrivateDir::defaultRoot();
   // Answers the manual two-sided question; the default asks the user.
   std::function<bool(const std::string &)> confirm;
+  std::string engineDir = lokProgramDir();
 };
 
 class TForm1 : public Gtk::Window {

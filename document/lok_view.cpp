@@ -69,11 +69,11 @@ void LokView::seedProfile(const fs::path &profileDir) {
   if (!out) throw OleServerError("Не удалось подготовить профиль LibreOffice");
 }
 
-LokView::LokView(const fs::path &profileDir) {
+LokView::LokView(const fs::path &profileDir, const std::string &programDir) {
   seedProfile(profileDir);
   GError *error = nullptr;
   const std::string profile = fileUrl(profileDir);
-  m_view = lok_doc_view_new_from_user_profile(lokProgramDir(), profile.c_str(), nullptr, &error);
+  m_view = lok_doc_view_new_from_user_profile(programDir.c_str(), profile.c_str(), nullptr, &error);
   if (!m_view) engineFailure("Не удалось запустить LibreOffice", error);
   g_object_ref_sink(m_view);
 }

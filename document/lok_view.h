@@ -15,11 +15,14 @@ typedef struct _LibreOfficeKitDocument LibreOfficeKitDocument;
 
 namespace quorvel {
 
+// Where LibreOffice is installed.
+const char *lokProgramDir();
+
 class LokView {
 public:
   // Starts the engine with its own profile under `profileDir` (seeded so that
   // it never saves, locks or recovers anything). Throws OleError on failure.
-  explicit LokView(const std::filesystem::path &profileDir);
+  explicit LokView(const std::filesystem::path &profileDir, const std::string &programDir = lokProgramDir());
   ~LokView();
   LokView(const LokView &) = delete;
   LokView &operator=(const LokView &) = delete;
@@ -53,6 +56,5 @@ private:
 };
 
 // The engine's installation folder.
-const char *lokProgramDir();
 
 }  // namespace quorvel

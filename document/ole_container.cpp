@@ -127,7 +127,7 @@ void OleContainer::startEngine(const fs::path &file, std::function<void(std::exc
   try {
     // The engine's temporary files go to this run's folder too.
     setenv("TMPDIR", m_env.privateDir->sub("tmp").c_str(), 1);
-    m_view = std::make_unique<LokView>(m_env.privateDir->sub("profile"));
+    m_view = std::make_unique<LokView>(m_env.privateDir->sub("profile"), m_env.engineDir);
   } catch (...) {
     m_view.reset();
     return finish(std::current_exception());

@@ -25,6 +25,7 @@ struct ContainerEnv {
   std::function<bool(const std::string &)> confirm;  // OK / Cancel question
   std::function<void(std::exception_ptr)> reportError;  // the default error handler
   std::string jobTitle;
+  std::string engineDir = lokProgramDir();  // where LibreOffice is installed
 };
 
 class EngineServer;
