@@ -273,7 +273,7 @@ void TForm1::messageBox(const std::string &text) {
   if (boxHook) return boxHook(text, false);
   Gtk::MessageDialog box(*this, text, false, Gtk::MESSAGE_OTHER, Gtk::BUTTONS_OK, true);
   box.set_title(title());
-  box.run();
+  runBox(box);
 }
 
 void TForm1::handleException(std::exception_ptr error) {
@@ -281,7 +281,7 @@ void TForm1::handleException(std::exception_ptr error) {
   if (boxHook) return boxHook(text, true);
   Gtk::MessageDialog box(*this, text, false, Gtk::MESSAGE_ERROR, Gtk::BUTTONS_OK, true);
   box.set_title(title());
-  box.run();
+  runBox(box);
 }
 
 bool TForm1::askOkCancel(const std::string &text) {
@@ -291,7 +291,17 @@ bool TForm1::askOkCancel(const std::string &text) {
   box.add_button("ОК", Gtk::RESPONSE_OK);
   box.set_title(title());
   box.set_default_response(Gtk::RESPONSE_OK);
-  return box.run() == Gtk::RESPONSE_OK;
+  return runBox(box) == Gtk::RESPONSE_OK;
+}
+
+int TForm1::runBox(Gtk::Dialog &box) {
+  // Closing the window while a box is up answers the box with "cancel", so
+  // the program can end instead of waiting on a box for a window that is gone.
+  if (!get_visible()) return Gtk::RESPONSE_CANCEL;
+  sigc::connection closed = signal_hide().connect([&box] { box.response(Gtk::RESPONSE_CANCEL); });
+  const int answer = box.run();
+  closed.disconnect();
+  return answer;
 }
 
 int runApplication(FormServices services) {

@@ -66,6 +66,7 @@ private:
   bool onConfigure(GdkEventConfigure *event);
   bool onWindowState(GdkEventWindowState *event);
   bool askOkCancel(const std::string &text);
+  int runBox(Gtk::Dialog &box);
 
   Glib::RefPtr<Gtk::Builder> m_builder;
   FormServices m_services;

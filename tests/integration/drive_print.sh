@@ -8,7 +8,7 @@
 set -u
 program=$1 doc=$2
 here=$(cd "$(dirname "$0")" && pwd)
-queue=aaa_driven_by_mouse
+queue=aaa_driven_by_mouse_$$
 fail() { echo "FAIL: $*" >&2; exit 1; }
 [ -n "${QUORVEL_CUPS_DIR:-}" ] || { echo "no test print scheduler; skipped"; exit 77; }
 

@@ -1,0 +1,80 @@
+// Small pieces shared by the print and soak benchmarks.
+#pragma once
+
+#include <glib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/Main.h"
+
+namespace quorvel::bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double msSince(Clock::time_point t0) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+inline double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+inline double maxOf(const std::vector<double> &v) {
+  return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+}
+
+// Resident memory of this process in kB, from /proc/self/status.
+inline long rssKb() {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+inline int openFds() {
+  int n = 0;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator("/proc/self/fd", ec);
+       it != std::filesystem::directory_iterator(); it.increment(ec))
+    ++n;
+  return n - 1;  // the directory being listed
+}
+
+// Runs the main loop until nothing has been pending for `quietMs`; returns
+// how long after `t0` the last event was handled.
+inline double drainEvents(Clock::time_point t0, int quietMs = 10, int capMs = 10000) {
+  double last = msSince(t0);
+  auto quietSince = Clock::now();
+  while (msSince(quietSince) < quietMs && msSince(t0) < capMs) {
+    if (g_main_context_iteration(nullptr, FALSE)) {
+      last = msSince(t0);
+      quietSince = Clock::now();
+    } else {
+      g_usleep(1000);
+    }
+  }
+  return last;
+}
+
+// Picks `queue` in the printer list as the user would; false when it is not listed.
+inline bool choosePrinter(TForm1 &form, const std::string &queue) {
+  Gtk::ComboBoxText &list = form.ComboBox1();
+  const int rows = static_cast<int>(list.get_model()->children().size());
+  for (int i = 0; i < rows; ++i) {
+    list.set_active(i);
+    if (list.get_active_text() == queue) return true;
+  }
+  list.set_active(-1);
+  return false;
+}
+
+}  // namespace quorvel::bench

@@ -1,0 +1,72 @@
+// Times the print button: the real window on a document, the real engine,
+// a real CUPS queue. Button1Click() returns once CUPS has accepted the job,
+// so each call is timed from the click to the job being accepted.
+//
+//   print_bench DOC QUEUE [CLICKS=5]
+//
+// Needs DISPLAY and CUPS_SERVER. Prints each click's time and the median.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+#include "bench_util.h"
+#include "harness.h"
+#include "printing/cups_spooler.h"
+
+int main(int argc, char **argv) {
+  using namespace quorvel;
+  if (argc < 3 || argc > 4) {
+    std::fprintf(stderr, "usage: %s DOC QUEUE [CLICKS]\n", argv[0]);
+    return 2;
+  }
+  const std::string queue = argv[2];
+  const int clicks = argc > 3 ? std::atoi(argv[3]) : 5;
+  if (clicks < 1) return 2;
+  const std::vector<std::uint8_t> doc = test::readFile(argv[1]);
+  if (doc.empty()) {
+    std::fprintf(stderr, "cannot read %s\n", argv[1]);
+    return 2;
+  }
+
+  CupsSpooler spooler;
+  FormServices services;
+  services.resources = test::chartTable(doc);
+  services.printers = [] { return CupsSpooler::listQueues(); };
+  services.spooler = &spooler;
+  test::FormRun run(std::move(services));
+  if (!run.showAndStart() || run->oleContainer().isEmpty()) {
+    std::fprintf(stderr, "the window did not start with the document\n");
+    return 1;
+  }
+  TForm1 &form = run.form();
+  if (!bench::choosePrinter(form, queue)) {
+    std::fprintf(stderr, "queue %s is not in the printer list\n", queue.c_str());
+    return 1;
+  }
+  form.setRadioGroupIndex(0);
+  form.Edit1().set_text("");
+  form.CheckBox1().set_active(false);
+  // Let the first drawing finish so it does not land inside the first click.
+  bench::drainEvents(bench::Clock::now(), 200);
+  std::printf("pages=%d\n", form.oleContainer().view()->pageCount());
+
+  std::vector<double> times;
+  for (int i = 0; i < clicks; ++i) {
+    const auto t0 = bench::Clock::now();
+    try {
+      form.Button1Click();
+    } catch (...) {
+      form.handleException(std::current_exception());
+    }
+    times.push_back(bench::msSince(t0));
+    if (!run.boxes().empty()) {
+      std::fprintf(stderr, "click %d: %s\n", i + 1, run.boxes().front().text.c_str());
+      return 1;
+    }
+    std::printf("click %d: %.1f ms\n", i + 1, times.back());
+    std::fflush(stdout);
+    bench::drainEvents(bench::Clock::now(), 20);
+  }
+  std::printf("median_ms=%.1f\n", bench::median(times));
+  return run.close() ? 0 : 1;
+}

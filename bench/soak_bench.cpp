@@ -1,0 +1,188 @@
+// A long session in one process: the real window on the built-in chart,
+// many print clicks to a capture queue and many window resizes, watching
+// resident memory and open file descriptors.
+//
+//   soak_bench QUEUE CAPTURE_DIR [--clicks N] [--resizes N] [--clear-every N]
+//
+// CAPTURE_DIR is where the capture queue stores its jobs (DIR/out of
+// tests/cups/cups-harness.sh); it is emptied now and then so it stays small.
+// Needs DISPLAY and CUPS_SERVER.
+//
+// Exit status: 0 fine, 1 something did not work (a job missing, an
+// unexpected message, a resize not refitted), 3 resident memory grew by 10 %
+// or more, 4 open file descriptors grew.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bench_util.h"
+#include "harness.h"
+#include "printing/cups_spooler.h"
+
+namespace {
+
+using namespace quorvel;
+namespace fs = std::filesystem;
+
+struct Choice {
+  int item;
+  const char *list;
+  bool twoSided;
+  bool refused;  // the chart has one page: "even pages" is refused with a message
+};
+constexpr Choice kChoices[] = {
+    {0, "", false, false},       {1, "1", false, false}, {2, "", false, false},
+    {1, "1, 1-3", false, false}, {0, "", true, false},   {3, "", false, true},
+};
+
+struct Size {
+  int width, height;
+};
+// Every size differs in width from the one before, so every resize refits.
+constexpr Size kSizes[] = {{900, 650}, {1100, 800}, {800, 600}, {1200, 900}};
+
+std::size_t capturedCount(const fs::path &dir) {
+  std::size_t n = 0;
+  std::error_code ec;
+  for (const auto &e : fs::directory_iterator(dir, ec))
+    if (e.path().extension() == ".meta") ++n;
+  return n;
+}
+
+bool fitted(TForm1 &form) {
+  LokView *view = form.oleContainer().view();
+  const double pageWidth = view->zoom() * static_cast<double>(view->documentWidthTwips()) / 15.0;
+  const int area = form.oleContainer().get_allocated_width();
+  return pageWidth > area - 40 && pageWidth <= area;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s QUEUE CAPTURE_DIR [--clicks N] [--resizes N] [--clear-every N]\n",
+                 argv[0]);
+    return 2;
+  }
+  const std::string queue = argv[1];
+  const fs::path captureDir = argv[2];
+  int clicks = 200, resizes = 200, clearEvery = 50;
+  for (int i = 3; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--clicks")) clicks = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--resizes")) resizes = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--clear-every")) clearEvery = std::max(1, std::atoi(argv[i + 1]));
+    else return 2;
+  }
+
+  CupsSpooler spooler;
+  FormServices services;
+  services.resources = builtInResources();
+  services.printers = [] { return CupsSpooler::listQueues(); };
+  services.spooler = &spooler;
+  test::FormRun run(std::move(services));
+  if (!run.showAndStart() || run->oleContainer().isEmpty()) {
+    std::fprintf(stderr, "the window did not start with the chart\n");
+    return 1;
+  }
+  TForm1 &form = run.form();
+  if (!bench::choosePrinter(form, queue)) {
+    std::fprintf(stderr, "queue %s is not in the printer list\n", queue.c_str());
+    return 1;
+  }
+  if (!test::pumpUntil([&] { return fitted(form); }, 10000)) {
+    std::fprintf(stderr, "the chart was never fitted to the window\n");
+    return 1;
+  }
+  bench::drainEvents(bench::Clock::now(), 500);
+
+  const long rssStart = bench::rssKb();
+  const int fdStart = bench::openFds();
+  std::printf("after start-up: rss=%ld kB fds=%d\n", rssStart, fdStart);
+  std::fflush(stdout);
+
+  std::vector<double> clickMs, resizeMs;
+  std::size_t expectedJobs = 0, clearedJobs = 0, refusals = 0;
+  int failures = 0;
+  auto collectJobs = [&] {
+    // Every job sent so far must have arrived before the folder is emptied.
+    const bool all = test::pumpUntil([&] { return capturedCount(captureDir) >= expectedJobs; }, 30000);
+    const std::size_t have = capturedCount(captureDir);
+    if (!all || have != expectedJobs) {
+      std::fprintf(stderr, "captured %zu jobs, expected %zu\n", clearedJobs + have,
+                   clearedJobs + expectedJobs);
+      ++failures;
+    }
+    clearedJobs += have;
+    expectedJobs = 0;
+    std::error_code ec;
+    for (const auto &e : fs::directory_iterator(captureDir, ec)) fs::remove(e.path(), ec);
+  };
+
+  const int rounds = std::max(clicks, resizes);
+  for (int i = 0; i < rounds; ++i) {
+    if (i < clicks) {
+      const Choice &v = kChoices[static_cast<std::size_t>(i) % std::size(kChoices)];
+      form.setRadioGroupIndex(v.item);
+      form.Edit1().set_text(v.list);
+      form.CheckBox1().set_active(v.twoSided);
+      const std::size_t boxesBefore = run.boxes().size();
+      const auto t0 = bench::Clock::now();
+      form.Button1().clicked();
+      clickMs.push_back(bench::msSince(t0));
+      const bool boxed = run.boxes().size() != boxesBefore;
+      if (boxed != v.refused || (boxed && !run.boxes().back().error)) {
+        std::fprintf(stderr, "click %d: unexpected outcome%s%s\n", i + 1, boxed ? ": " : "",
+                     boxed ? run.boxes().back().text.c_str() : "");
+        ++failures;
+      }
+      if (v.refused) ++refusals;
+      else ++expectedJobs;
+      run.clearBoxes();
+      bench::drainEvents(bench::Clock::now(), 5);
+      if ((i + 1) % clearEvery == 0) collectJobs();
+    }
+    if (i < resizes) {
+      const Size s = kSizes[static_cast<std::size_t>(i) % std::size(kSizes)];
+      const double zoomBefore = form.oleContainer().view()->zoom();
+      const auto t0 = bench::Clock::now();
+      form.resize(s.width, s.height);
+      const bool done = test::pumpUntil(
+          [&] {
+            return form.get_width() == s.width && form.get_height() == s.height &&
+                   form.oleContainer().view()->zoom() != zoomBefore && fitted(form);
+          },
+          5000);
+      // Then whatever the refit set off (the new tiles), until the loop is quiet.
+      resizeMs.push_back(bench::drainEvents(t0, 10));
+      if (!done) {
+        std::fprintf(stderr, "resize %d to %dx%d: not refitted (window %dx%d)\n", i + 1, s.width,
+                     s.height, form.get_width(), form.get_height());
+        ++failures;
+      }
+    }
+    if ((i + 1) % 50 == 0) {
+      std::printf("round %d: rss=%ld kB fds=%d\n", i + 1, bench::rssKb(), bench::openFds());
+      std::fflush(stdout);
+    }
+  }
+  collectJobs();
+  bench::drainEvents(bench::Clock::now(), 500);
+
+  const long rssEnd = bench::rssKb();
+  const int fdEnd = bench::openFds();
+  const double growth = 100.0 * static_cast<double>(rssEnd - rssStart) / static_cast<double>(rssStart);
+  std::printf("clicks=%zu jobs=%zu refused=%zu resizes=%zu failures=%d\n", clickMs.size(), clearedJobs,
+              refusals, resizeMs.size(), failures);
+  std::printf("rss_start_kb=%ld rss_end_kb=%ld rss_growth_pct=%.1f\n", rssStart, rssEnd, growth);
+  std::printf("fds_start=%d fds_end=%d\n", fdStart, fdEnd);
+  std::printf("click_median_ms=%.1f click_max_ms=%.1f\n", bench::median(clickMs), bench::maxOf(clickMs));
+  std::printf("resize_median_ms=%.1f resize_max_ms=%.1f\n", bench::median(resizeMs),
+              bench::maxOf(resizeMs));
+  std::fflush(stdout);
+
+  if (!run.close()) ++failures;
+  if (failures) return 1;
+  if (growth >= 10.0) return 3;
+  if (fdEnd > fdStart) return 4;
+  return 0;
+}

@@ -1,0 +1,99 @@
+#!/bin/bash
+# How the real program ends when it is killed or its window is closed at an
+# awkward moment: exit code, leftover processes and files.
+#
+#   lifecycle.sh PROGRAM DOC CASE     CASE: term | kill | close-while-loading | close-during-question
+set -u
+program=$1 doc=$2 case=$3
+fail() { echo "FAIL: $*" >&2; exit 1; }
+work=$(mktemp -d /tmp/quorvel-life.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done
+  rm -rf "$work" "$work-log"
+}
+trap cleanup EXIT
+
+start() {
+  TMPDIR="$work" "$program" --doc "$doc" >>"$work-log" 2>&1 &
+  pid=$!
+  pids+=("$pid")
+}
+window() {
+  win=
+  for _ in $(seq 200); do
+    win=$(xdotool search --onlyvisible --pid "$pid" --name '^Quorvel - автор Vostrel$' 2>/dev/null | head -n1)
+    [ -n "$win" ] && return 0
+    sleep 0.02
+  done
+  fail "no window"
+}
+# Waits for the process to end by itself; returns its exit code.
+ended() {
+  for _ in $(seq 150); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$pid" 2>/dev/null && fail "$1: the program is still running"
+  [ -z "$(ps -o pid= --ppid "$pid" 2>/dev/null)" ] || fail "$1: a child process survived"
+  wait "$pid"
+}
+ours() { find "$work" -mindepth 1 -maxdepth 1 -name "quorvel-$1-*"; }
+close() { xdotool windowactivate --sync "$1" key alt+F4; }
+
+case $case in
+  term)
+    start; window; sleep 3
+    kill -TERM "$pid"
+    ended "after SIGTERM"; rc=$?
+    [ "$rc" -eq 0 ] || fail "exit code $rc after SIGTERM"
+    [ -z "$(ls -A "$work")" ] || fail "left after SIGTERM: $(ls -A "$work")"
+    ;;
+  kill)
+    start; window; sleep 3
+    killed=$pid
+    kill -KILL "$pid"; wait "$pid" 2>/dev/null
+    [ -n "$(ours "$killed")" ] || fail "the killed run had no private folder to leave behind"
+    start; window
+    for _ in $(seq 50); do [ -z "$(ours "$killed")" ] && break; sleep 0.1; done
+    [ -z "$(ours "$killed")" ] || fail "the next start did not remove what the killed run left"
+    close "$win"
+    ended "after closing"; rc=$?
+    [ "$rc" -eq 0 ] || fail "exit code $rc"
+    [ -z "$(ls -A "$work")" ] || fail "left behind: $(ls -A "$work")"
+    ;;
+  close-while-loading)
+    start; window
+    close "$win"
+    ended "closed while loading"; rc=$?
+    [ "$rc" -eq 0 ] || fail "exit code $rc"
+    [ -z "$(ls -A "$work")" ] || fail "left behind: $(ls -A "$work")"
+    ;;
+  close-during-question)
+    [ -n "${QUORVEL_CUPS_DIR:-}" ] || { echo "no test print scheduler; skipped"; exit 77; }
+    queue=aaa_lifecycle_$$
+    "$QUORVEL_CUPS_HARNESS" add-queue "$QUORVEL_CUPS_DIR" "$queue" || fail "cannot add the queue"
+    trap '"$QUORVEL_CUPS_HARNESS" delete-queue "$QUORVEL_CUPS_DIR" "$queue"; cleanup' EXIT
+    start; window; sleep 4
+    eval "$(xdotool getwindowgeometry --shell "$win")"
+    at() { xdotool mousemove --window "$win" $(($1 * WIDTH / 726)) $(($2 * WIDTH / 726)) click 1; sleep 0.4; }
+    at 227 16; xdotool key Home Return; sleep 0.4
+    at 27 58          # "все"
+    at 209 49         # two-sided
+    at 449 126        # print: fronts go, then the question
+    sleep 2
+    # Alt+F4 goes to the question, which is up front: that answers "cancel",
+    # so only the fronts went, and the program goes on.
+    close "$win"
+    sleep 1.5
+    kill -0 "$pid" 2>/dev/null || fail "the program ended when the question was closed"
+    jobs=$(grep -l "^printer=$queue\$" "$QUORVEL_CUPS_DIR"/out/*.meta 2>/dev/null | wc -l)
+    [ "$jobs" -eq 1 ] || fail "expected the fronts only, got $jobs jobs"
+    # Asked again, and killed politely while the question is up: it ends cleanly.
+    at 449 126
+    sleep 2
+    kill -TERM "$pid"
+    ended "killed during the question"; rc=$?
+    [ "$rc" -eq 0 ] || fail "exit code $rc"
+    [ -z "$(ls -A "$work")" ] || fail "left behind: $(ls -A "$work")"
+    ;;
+  *) fail "unknown case $case" ;;
+esac
+echo "PASS: $case"
