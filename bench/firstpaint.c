@@ -49,6 +49,12 @@ static const uint32_t kPalette[] = {0xf7a8a8, 0xf9d39c, 0xf8ee9f, 0xcfe7b6, 0xa7
 /* Every second pixel of every second row is enough for cells this large. */
 #define STEP 2
 
+static volatile sig_atomic_t g_stop = 0;
+static void on_signal(int sig) {
+  (void)sig;
+  g_stop = 1;
+}
+
 static double now_ms(void) {
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -256,6 +262,13 @@ int main(int argc, char **argv) {
   shmctl(shm.shmid, IPC_RMID, NULL);
 
   prctl(PR_SET_CHILD_SUBREAPER, 1);
+  /* Stopped from outside: still take the program down with us. */
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = on_signal;
+  sigaction(SIGTERM, &sa, NULL);
+  sigaction(SIGINT, &sa, NULL);
+  sigaction(SIGHUP, &sa, NULL);
   const double t0 = now_ms();
   const pid_t child = fork();
   if (child < 0) {
@@ -263,6 +276,9 @@ int main(int argc, char **argv) {
     return 2;
   }
   if (child == 0) {
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
     setpgid(0, 0);
     execvp(argv[i], argv + i);
     perror("firstpaint: exec");
@@ -274,7 +290,7 @@ int main(int argc, char **argv) {
   long lastTotal = -1;
   struct Count seen = {0, 0};
   int exited = 0, status = 0;
-  while (now_ms() - t0 < timeoutMs) {
+  while (!g_stop && now_ms() - t0 < timeoutMs) {
     if (waitpid(child, &status, WNOHANG) == child) {
       exited = 1;
       break;
