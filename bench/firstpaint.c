@@ -276,9 +276,6 @@ int main(int argc, char **argv) {
     return 2;
   }
   if (child == 0) {
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGINT, SIG_DFL);
-    signal(SIGHUP, SIG_DFL);
     setpgid(0, 0);
     execvp(argv[i], argv + i);
     perror("firstpaint: exec");

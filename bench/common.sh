@@ -1,0 +1,135 @@
+# Sourced by the benchmark scripts: a work folder, a virtual X server with a
+# window manager, a private CUPS scheduler, and clean-up of all of it by PID.
+# BUILD_DIR chooses the build to measure (default: build/ of the checkout).
+set -euo pipefail
+
+bench_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BUILD_DIR:-$bench_root/build}
+pids=()        # long-lived helpers (X server, window manager), ended last
+current=       # the measured process of the moment
+current_group= # ... when it runs in a process group of its own
+cups_dir=
+
+bench_cleanup() {
+  local rc=$?
+  trap - EXIT INT TERM
+  if [ -n "$current_group" ]; then kill -TERM -- "-$current_group" 2>/dev/null || true; fi
+  if [ -n "$current" ]; then
+    kill -TERM "$current" 2>/dev/null || true
+    wait "$current" 2>/dev/null || true
+  fi
+  if [ -n "$cups_dir" ]; then "$bench_root/tests/cups/cups-harness.sh" stop "$cups_dir" >/dev/null 2>&1 || true; fi
+  local i
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+  for i in "${pids[@]}"; do wait "$i" 2>/dev/null || true; done
+  [ -n "${work:-}" ] && rm -rf -- "$work"
+  exit "$rc"
+}
+
+# bench_init NAME: the work folder and the clean-up trap.
+bench_init() {
+  work=$(mktemp -d "/tmp/quorvel-bench-$1.XXXXXX")
+  trap bench_cleanup EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  mkdir -p "$work/tmp" "$work/home"
+  # The programs' temporary files and per-user caches stay in the work folder.
+  export TMPDIR="$work/tmp" HOME="$work/home"
+  export GDK_BACKEND=x11
+  unset SESSION_MANAGER
+}
+
+need() {
+  local f
+  for f in "$@"; do
+    [ -x "$f" ] || { echo "missing $f: build first (cmake --build ${build#$bench_root/})" >&2; exit 2; }
+  done
+}
+
+# A virtual X server with a window manager, as on a desktop.
+start_x() {
+  exec 3<>"$work/display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  pids+=($!)
+  local _
+  for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.05; done
+  [ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+  export DISPLAY=":$(head -n1 "$work/display")"
+  exec 3>&-
+  openbox >"$work/openbox.log" 2>&1 &
+  pids+=($!)
+  # openbox has taken over once it has set its _NET_SUPPORTING_WM_CHECK.
+  for _ in $(seq 200); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    sleep 0.05
+  done
+  echo "openbox did not start" >&2
+  exit 1
+}
+
+# A private scheduler with one capture queue: start_cups QUEUE
+start_cups() {
+  cups_dir="$work/cups"
+  CUPS_SERVER=$("$bench_root/tests/cups/cups-harness.sh" start "$cups_dir")
+  export CUPS_SERVER
+  "$bench_root/tests/cups/cups-harness.sh" add-queue "$cups_dir" "$1"
+}
+
+# Jobs the capture queues have stored so far.
+captured() { find "$cups_dir/out" -maxdepth 1 -name '*.meta' | wc -l; }
+wait_captured() { "$bench_root/tests/cups/cups-harness.sh" wait-jobs "$cups_dir" "$1" "${2:-60}" >/dev/null; }
+
+# Milliseconds on the shell's own clock (no process started to read it).
+now_ms() {
+  local t=${EPOCHREALTIME/./}
+  echo $((t / 1000))
+}
+
+median() {
+  printf '%s\n' "$@" | sort -g | awk '{ a[NR] = $1 }
+    END { if (NR == 0) print "n/a"; else if (NR % 2) printf "%.1f\n", a[(NR + 1) / 2];
+          else printf "%.1f\n", (a[NR / 2] + a[NR / 2 + 1]) / 2 }'
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f\n", a / b; else print "n/a" }'; }
+
+# The value of KEY in a line of key=value pairs.
+field() { tr ' ' '\n' <<<"$2" | sed -n "s/^$1=//p"; }
+
+machine() {
+  echo "machine: $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)," \
+    "$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) RAM"
+}
+
+# Runs a command in a process group of its own, waiting for it in a way the
+# traps can interrupt: group CMD... ; the exit status is in $group_rc.
+group() {
+  setsid "$@" &
+  current=$! current_group=$!
+  group_rc=0
+  wait "$current" || group_rc=$?
+  current=
+  # What it started must be gone too before the next run.
+  local _
+  for _ in $(seq 200); do
+    kill -0 -- "-$current_group" 2>/dev/null || break
+    sleep 0.05
+  done
+  if kill -0 -- "-$current_group" 2>/dev/null; then
+    echo "process group $current_group outlived its leader; ending it" >&2
+    kill -TERM -- "-$current_group" 2>/dev/null || true
+    sleep 1
+    kill -KILL -- "-$current_group" 2>/dev/null || true
+  fi
+  current_group=
+}
+
+# Runs a command in the background and waits for it (so the traps can end
+# it): run CMD... ; the exit status is in $run_rc.
+run() {
+  "$@" &
+  current=$!
+  run_rc=0
+  wait "$current" || run_rc=$?
+  current=
+}

@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Start-up time of the program against LibreOffice Writer opening the same
+# chart, on a virtual X server of its own.
+#
+#   bench/startup.sh [RUNS=5]
+#
+# For each run, measured from the exec by bench/firstpaint (which watches the
+# screen every 5 ms):
+#   quorvel   its window viewable on screen, and the chart's coloured cells drawn
+#   Writer    soffice --norestore -env:UserInstallation=... resources/p1.doc,
+#             until the chart's coloured cells are drawn
+# Writer runs twice per round: on one profile seeded like the program's and
+# reused from run to run, and on a newly seeded profile each run (the program
+# itself always starts on a new profile). One warm-up run of each comes first
+# and is not counted. Every program is ended by its PID after its run and
+# waited for.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+runs=${1:-5}
+[[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [RUNS]" >&2; exit 2; }
+need "$build/quorvel" "$build/bench/firstpaint" "$build/bench/bench_seed_profile"
+command -v soffice >/dev/null || { echo "soffice not found" >&2; exit 2; }
+chart=$bench_root/resources/p1.doc
+
+bench_init startup
+start_x
+
+# firstpaint LABEL CMD...: one measured run; sets $line.
+measure() {
+  local label=$1
+  shift
+  run "$build/bench/firstpaint" --timeout 90 -- "$@" >"$work/line" 2>>"$work/$label.log"
+  line=$(cat "$work/line")
+  if [ "$run_rc" != 0 ]; then
+    echo "$label: the chart was not seen (${line:-no output}); see the log:" >&2
+    tail -n 20 "$work/$label.log" >&2
+    exit 1
+  fi
+  # The program removes its private folder when it ends; anything left is a fault.
+  if [ "$label" = quorvel ] && [ -n "$(ls -A "$TMPDIR")" ]; then
+    echo "quorvel left files in its temporary folder: $(ls -A "$TMPDIR")" >&2
+    rm -rf -- "${TMPDIR:?}"/*
+  fi
+}
+
+ours() { measure quorvel "$build/quorvel"; }
+writer() {
+  local profile=$1
+  # Writer's temporary files go to a folder of their own, emptied after each run.
+  mkdir -p "$work/lotmp"
+  TMPDIR="$work/lotmp" measure writer soffice --norestore "-env:UserInstallation=file://$profile" "$chart"
+  rm -rf -- "$work/lotmp"
+}
+
+reused=$work/lo-profile
+"$build/bench/bench_seed_profile" "$reused"
+
+machine
+echo "runs: $runs (after one warm-up run of each, not counted)"
+echo "profile: quorvel seeds a new engine profile in its private folder at every start;"
+echo "  Writer (reused) runs on one profile seeded the same way, filled by the warm-up run and reused;"
+echo "  Writer (new) gets a newly seeded profile every run, as the program does."
+ours
+writer "$reused"
+printf '%-4s %12s %12s %12s %14s %14s %12s %12s\n' run q_mapped q_drawn q_settled w_reused_drawn w_new_drawn q_close_ms w_close_ms
+mapped=() drawn=() settled=() lo=() losettled=() lofresh=() closeq=()
+for r in $(seq "$runs"); do
+  ours
+  mapped+=("$(field mapped_ms "$line")") drawn+=("$(field drawn_ms "$line")")
+  settled+=("$(field settled_ms "$line")") closeq+=("$(field close_ms "$line")")
+  writer "$reused"
+  lo+=("$(field drawn_ms "$line")") losettled+=("$(field settled_ms "$line")")
+  closew=$(field close_ms "$line")
+  fresh="$work/lo-new-$r"
+  "$build/bench/bench_seed_profile" "$fresh"
+  writer "$fresh"
+  lofresh+=("$(field drawn_ms "$line")")
+  rm -rf -- "$fresh"
+  printf '%-4s %12s %12s %12s %14s %14s %12s %12s\n' "$r" "${mapped[-1]}" "${drawn[-1]}" "${settled[-1]}" \
+    "${lo[-1]}" "${lofresh[-1]}" "${closeq[-1]}" "$closew"
+done
+
+m_mapped=$(median "${mapped[@]}") m_drawn=$(median "${drawn[@]}") m_settled=$(median "${settled[@]}")
+m_lo=$(median "${lo[@]}") m_losettled=$(median "${losettled[@]}") m_lofresh=$(median "${lofresh[@]}")
+echo
+echo "medians over $runs runs (ms from exec):"
+echo "  quorvel: window mapped           $m_mapped"
+echo "  quorvel: chart drawn             $m_drawn"
+echo "  quorvel: chart drawing settled   $m_settled"
+echo "  quorvel: close after SIGTERM     $(median "${closeq[@]}")"
+echo "  Writer, reused profile: chart drawn   $m_lo"
+echo "  Writer, reused profile: settled       $m_losettled"
+echo "  Writer, new profile:    chart drawn   $m_lofresh"
+echo "ratio chart drawn quorvel / Writer (reused profile): $(ratio "$m_drawn" "$m_lo")"
+echo "ratio chart drawn quorvel / Writer (new profile):    $(ratio "$m_drawn" "$m_lofresh")"
+echo "ratio settled quorvel / Writer (reused profile):     $(ratio "$m_settled" "$m_losettled")"
