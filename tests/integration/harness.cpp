@@ -88,6 +88,19 @@ bool focusIn(Gtk::Window &window, Gtk::Widget &w) {
   return focus && (focus == &w || focus->is_ancestor(w)) && window.has_toplevel_focus();
 }
 
+void sendKey(GtkWidget *widget, guint keyval, guint modifiers) {
+  for (const GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+    GdkEvent *event = gdk_event_new(type);
+    event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget)));
+    event->key.keyval = keyval;
+    event->key.state = modifiers;
+    event->key.time = GDK_CURRENT_TIME;
+    gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+    gtk_widget_event(widget, event);
+    gdk_event_free(event);
+  }
+}
+
 fs::path cupsDir() {
   const char *dir = std::getenv("QUORVEL_CUPS_DIR");
   return dir ? fs::path(dir) : fs::path();

@@ -53,6 +53,9 @@ ResourceTable chartTable(const std::vector<std::uint8_t> &bytes);
 // Whether the keyboard focus is in `w` or one of its children.
 bool focusIn(Gtk::Window &window, Gtk::Widget &w);
 
+// A key press and release delivered to `widget` as if typed.
+void sendKey(GtkWidget *widget, guint keyval, guint modifiers = 0);
+
 // The test print scheduler started by tools/test.sh (empty when there is none).
 std::filesystem::path cupsDir();
 // Runs tests/cups/cups-harness.sh with these arguments (no shell); true on success.

@@ -207,17 +207,8 @@ TEST_F(Print, EditsOnScreenArePrinted) {
   LokView *view = form.oleContainer().view();
   ASSERT_NE(view, nullptr);
   form.oleContainer().setFocus();
-  for (const char c : std::string("EDITED-BY-USER ")) {
-    for (const GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
-      GdkEvent *event = gdk_event_new(type);
-      event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(view->widget())));
-      event->key.keyval = gdk_unicode_to_keyval(static_cast<guint32>(c));
-      event->key.time = GDK_CURRENT_TIME;
-      gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
-      gtk_widget_event(view->widget(), event);
-      gdk_event_free(event);
-    }
-  }
+  for (const char c : std::string("EDITED-BY-USER "))
+    sendKey(view->widget(), gdk_unicode_to_keyval(static_cast<guint32>(c)));
   pumpFor(1500);
   click(1, "1");
   ASSERT_TRUE(waitForJobs(m_queue, 1));
@@ -227,6 +218,34 @@ TEST_F(Print, EditsOnScreenArePrinted) {
   ASSERT_TRUE(g_spawn_command_line_sync(cmd.c_str(), &text, nullptr, nullptr, nullptr));
   EXPECT_NE(std::string(text).find("EDITED-BY-USER"), std::string::npos) << text;
   g_free(text);
+}
+
+// The engine's own save, open and print shortcuts do nothing: no file, no
+// job, no dialog of its own.
+TEST_F(Print, EngineShortcutsNeitherSaveNorOpenNorPrint) {
+  TForm1 &form = start();
+  ASSERT_TRUE(choosePrinter(m_queue));
+  LokView *view = form.oleContainer().view();
+  ASSERT_NE(view, nullptr);
+  form.oleContainer().setFocus();
+  const auto windowsBefore = Gtk::Window::list_toplevels().size();
+  const guint ctrl = GDK_CONTROL_MASK, shift = GDK_SHIFT_MASK;
+  for (const auto &[key, mods] : std::vector<std::pair<guint, guint>>{
+           {GDK_KEY_s, ctrl}, {GDK_KEY_S, ctrl | shift}, {GDK_KEY_p, ctrl}, {GDK_KEY_o, ctrl},
+           {GDK_KEY_w, ctrl}, {GDK_KEY_q, ctrl}, {GDK_KEY_F12, ctrl}, {GDK_KEY_e, ctrl | shift}})
+    sendKey(view->widget(), key, mods);
+  pumpFor(2500);
+  EXPECT_TRUE(capturedJobs(m_queue).empty());
+  EXPECT_EQ(Gtk::Window::list_toplevels().size(), windowsBefore);
+  EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+  // The document is still open and prints as before.
+  ASSERT_FALSE(form.oleContainer().isEmpty());
+  click(1, "2");
+  EXPECT_EQ(jobPages(1), (Pages{{2}}));
+  // Nothing was written next to the engine's profile.
+  std::error_code ec;
+  for (const auto &e : std::filesystem::recursive_directory_iterator(m_run->root(), ec))
+    EXPECT_EQ(e.path().string().find("/doc/"), std::string::npos) << e.path();
 }
 
 }  // namespace
