@@ -1,10 +1,13 @@
 // Small pieces shared by the print and soak benchmarks.
 #pragma once
 
+#include <glib-unix.h>
 #include <glib.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -40,6 +43,13 @@ inline long rssKb() {
   return -1;
 }
 
+// Memory the program holds from malloc (all arenas), in kB: unlike the
+// resident size it does not count freed memory the allocator keeps.
+inline long heapInUseKb() {
+  const struct mallinfo2 mi = mallinfo2();
+  return static_cast<long>((mi.uordblks + mi.hblkhd) / 1024);
+}
+
 inline int openFds() {
   int n = 0;
   std::error_code ec;
@@ -63,6 +73,23 @@ inline double drainEvents(Clock::time_point t0, int quietMs = 10, int capMs = 10
     }
   }
   return last;
+}
+
+// Set once SIGTERM, SIGINT or SIGHUP has come in (seen while the main loop
+// runs): the benchmark then stops and closes the window, so its folders go.
+inline bool &stopRequested() {
+  static bool stop = false;
+  return stop;
+}
+inline void stopOnSignals() {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP})
+    g_unix_signal_add(
+        sig,
+        [](gpointer) -> gboolean {
+          stopRequested() = true;
+          return G_SOURCE_CONTINUE;
+        },
+        nullptr);
 }
 
 // Picks `queue` in the printer list as the user would; false when it is not listed.

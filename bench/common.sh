@@ -10,14 +10,51 @@ current=       # the measured process of the moment
 current_group= # ... when it runs in a process group of its own
 cups_dir=
 
+# LibreOffice's single-instance sockets: always in /tmp, whatever TMPDIR says,
+# and left behind when it is ended by a signal.
+writer_pipes() { find /tmp -maxdepth 1 -type s -name "OSL_PIPE_$(id -u)_SingleOfficeIPC_*" | sort; }
+pipes_before=
+remove_writer_pipes() {
+  local p
+  # Only those made since we started, once nothing listens on them.
+  for p in $(comm -13 <(printf '%s\n' "$pipes_before") <(writer_pipes)); do
+    ss -xl | grep -qF -- "$p " || rm -f -- "$p"
+  done
+}
+
+# Whether PID is there and not just a zombie.
+running() {
+  local stat
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+  stat=${stat##*) }
+  [ "${stat%% *}" != Z ]
+}
+
+# Ends the measured process of the moment without ever waiting for it
+# unbounded: SIGTERM (to its group, if it has one), some time, then SIGKILL.
+# oosplash, for one, outlives a SIGTERM that has ended its soffice.bin.
+stop_current() {
+  [ -n "$current" ] || return 0
+  # firstpaint gets longer: on SIGTERM it first ends the program it watches.
+  local target=$current budget=800 _
+  if [ -n "$current_group" ]; then
+    target=-$current_group budget=200
+  fi
+  kill -TERM -- "$target" 2>/dev/null || true
+  for _ in $(seq "$budget"); do
+    running "$current" || break
+    sleep 0.05
+  done
+  kill -KILL -- "$target" 2>/dev/null || true
+  wait "$current" 2>/dev/null || true
+  current= current_group=
+}
+
 bench_cleanup() {
   local rc=$?
   trap - EXIT INT TERM
-  if [ -n "$current_group" ]; then kill -TERM -- "-$current_group" 2>/dev/null || true; fi
-  if [ -n "$current" ]; then
-    kill -TERM "$current" 2>/dev/null || true
-    wait "$current" 2>/dev/null || true
-  fi
+  stop_current
+  remove_writer_pipes
   if [ -n "$cups_dir" ]; then "$bench_root/tests/cups/cups-harness.sh" stop "$cups_dir" >/dev/null 2>&1 || true; fi
   local i
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
@@ -29,6 +66,7 @@ bench_cleanup() {
 # bench_init NAME: the work folder and the clean-up trap.
 bench_init() {
   work=$(mktemp -d "/tmp/quorvel-bench-$1.XXXXXX")
+  pipes_before=$(writer_pipes)
   trap bench_cleanup EXIT
   trap 'exit 130' INT
   trap 'exit 143' TERM
@@ -108,7 +146,6 @@ group() {
   current=$! current_group=$!
   group_rc=0
   wait "$current" || group_rc=$?
-  current=
   # What it started must be gone too before the next run.
   local _
   for _ in $(seq 200); do
@@ -121,7 +158,7 @@ group() {
     sleep 1
     kill -KILL -- "-$current_group" 2>/dev/null || true
   fi
-  current_group=
+  current= current_group=
 }
 
 # Runs a command in the background and waits for it (so the traps can end

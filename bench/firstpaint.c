@@ -100,8 +100,8 @@ static int window_pid(Display *d, Window w, Atom netWmPid) {
   unsigned long count, after;
   unsigned char *data = NULL;
   int pid = 0;
-  if (XGetWindowProperty(d, w, netWmPid, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after,
-                         &data) == Success &&
+  if (XGetWindowProperty(d, w, netWmPid, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
+          Success &&
       data) {
     if (type == XA_CARDINAL && format == 32 && count == 1) pid = (int)*(unsigned long *)data;
     XFree(data);
@@ -120,8 +120,10 @@ static int group_window_viewable(Display *d, Window w, int depth, pid_t group, A
     XWindowAttributes a;
     if (!XGetWindowAttributes(d, children[i], &a) || a.map_state != IsViewable) continue;
     const int pid = window_pid(d, children[i], netWmPid);
-    if (pid > 0 && pgrp_of(pid) == group) found = 1;
-    else if (depth > 1) found = group_window_viewable(d, children[i], depth - 1, group, netWmPid);
+    if (pid > 0 && pgrp_of(pid) == group)
+      found = 1;
+    else if (depth > 1)
+      found = group_window_viewable(d, children[i], depth - 1, group, netWmPid);
   }
   if (children) XFree(children);
   return found;
@@ -140,8 +142,7 @@ struct Count {
 
 static struct Count count_chart_pixels(XImage *img, int minColourPixels) {
   long per[NCOLOURS] = {0};
-  const int rs = shift_of(img->red_mask), gs = shift_of(img->green_mask),
-            bs = shift_of(img->blue_mask);
+  const int rs = shift_of(img->red_mask), gs = shift_of(img->green_mask), bs = shift_of(img->blue_mask);
   const int fast = img->bits_per_pixel == 32;
   for (int y = 0; y < img->height; y += STEP) {
     const uint32_t *row = (const uint32_t *)(img->data + (long)y * img->bytes_per_line);
@@ -172,8 +173,7 @@ static void write_ppm(const char *file, XImage *img) {
   FILE *f = fopen(file, "wb");
   if (!f) return;
   fprintf(f, "P6\n%d %d\n255\n", img->width, img->height);
-  const int rs = shift_of(img->red_mask), gs = shift_of(img->green_mask),
-            bs = shift_of(img->blue_mask);
+  const int rs = shift_of(img->red_mask), gs = shift_of(img->green_mask), bs = shift_of(img->blue_mask);
   for (int y = 0; y < img->height; ++y)
     for (int x = 0; x < img->width; ++x) {
       const unsigned long px = XGetPixel(img, x, y);
@@ -221,14 +221,22 @@ int main(int argc, char **argv) {
       break;
     }
     if (i + 1 >= argc) goto usage;
-    if (!strcmp(argv[i], "--timeout")) timeoutMs = atof(argv[++i]) * 1000;
-    else if (!strcmp(argv[i], "--poll-ms")) pollMs = atoi(argv[++i]);
-    else if (!strcmp(argv[i], "--min-pixels")) minPixels = atoi(argv[++i]);
-    else if (!strcmp(argv[i], "--min-colours")) minColours = atoi(argv[++i]);
-    else if (!strcmp(argv[i], "--colour-pixels")) colourPixels = atoi(argv[++i]);
-    else if (!strcmp(argv[i], "--quiet-ms")) quietMs = atoi(argv[++i]);
-    else if (!strcmp(argv[i], "--shot")) shot = argv[++i];
-    else goto usage;
+    if (!strcmp(argv[i], "--timeout"))
+      timeoutMs = atof(argv[++i]) * 1000;
+    else if (!strcmp(argv[i], "--poll-ms"))
+      pollMs = atoi(argv[++i]);
+    else if (!strcmp(argv[i], "--min-pixels"))
+      minPixels = atoi(argv[++i]);
+    else if (!strcmp(argv[i], "--min-colours"))
+      minColours = atoi(argv[++i]);
+    else if (!strcmp(argv[i], "--colour-pixels"))
+      colourPixels = atoi(argv[++i]);
+    else if (!strcmp(argv[i], "--quiet-ms"))
+      quietMs = atoi(argv[++i]);
+    else if (!strcmp(argv[i], "--shot"))
+      shot = argv[++i];
+    else
+      goto usage;
   }
   if (i >= argc) goto usage;
 
@@ -247,8 +255,8 @@ int main(int argc, char **argv) {
     return 2;
   }
   XShmSegmentInfo shm;
-  XImage *img = XShmCreateImage(d, DefaultVisual(d, screen), (unsigned)DefaultDepth(d, screen),
-                                ZPixmap, NULL, &shm, (unsigned)width, (unsigned)height);
+  XImage *img = XShmCreateImage(d, DefaultVisual(d, screen), (unsigned)DefaultDepth(d, screen), ZPixmap, NULL,
+                                &shm, (unsigned)width, (unsigned)height);
   shm.shmid = shmget(IPC_PRIVATE, (size_t)img->bytes_per_line * (size_t)img->height, IPC_CREAT | 0600);
   if (shm.shmid < 0) {
     perror("firstpaint: shmget");
@@ -324,12 +332,13 @@ int main(int argc, char **argv) {
   shmdt(shm.shmaddr);
   XCloseDisplay(d);
 
-  printf("mapped_ms=%.1f drawn_ms=%.1f settled_ms=%.1f close_ms=%.1f chart_pixels=%ld colours=%d\n",
-         mapped, drawn, settled, closeMs, seen.total, seen.colours);
+  printf("mapped_ms=%.1f drawn_ms=%.1f settled_ms=%.1f close_ms=%.1f chart_pixels=%ld colours=%d\n", mapped,
+         drawn, settled, closeMs, seen.total, seen.colours);
   return drawn >= 0 ? 0 : 1;
 
 usage:
-  fprintf(stderr, "usage: firstpaint [--timeout SEC] [--poll-ms MS] [--min-pixels N] [--min-colours K]\n"
-                  "                  [--colour-pixels N] [--quiet-ms MS] [--shot FILE] -- PROGRAM [ARGS...]\n");
+  fprintf(stderr,
+          "usage: firstpaint [--timeout SEC] [--poll-ms MS] [--min-pixels N] [--min-colours K]\n"
+          "                  [--colour-pixels N] [--quiet-ms MS] [--shot FILE] -- PROGRAM [ARGS...]\n");
   return 2;
 }

@@ -34,7 +34,8 @@ int main(int argc, char **argv) {
   services.printers = [] { return CupsSpooler::listQueues(); };
   services.spooler = &spooler;
   test::FormRun run(std::move(services));
-  if (!run.showAndStart() || run->oleContainer().isEmpty()) {
+  bench::stopOnSignals();
+  if (!run.showAndStart() || run->oleContainer().isEmpty() || bench::stopRequested()) {
     std::fprintf(stderr, "the window did not start with the document\n");
     return 1;
   }
@@ -51,7 +52,7 @@ int main(int argc, char **argv) {
   std::printf("pages=%d\n", form.oleContainer().view()->pageCount());
 
   std::vector<double> times;
-  for (int i = 0; i < clicks; ++i) {
+  for (int i = 0; i < clicks && !bench::stopRequested(); ++i) {
     const auto t0 = bench::Clock::now();
     try {
       form.Button1Click();
@@ -66,6 +67,10 @@ int main(int argc, char **argv) {
     std::printf("click %d: %.1f ms\n", i + 1, times.back());
     std::fflush(stdout);
     bench::drainEvents(bench::Clock::now(), 20);
+  }
+  if (bench::stopRequested()) {
+    run.close();
+    return 1;
   }
   std::printf("median_ms=%.1f\n", bench::median(times));
   return run.close() ? 0 : 1;

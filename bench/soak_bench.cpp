@@ -68,10 +68,14 @@ int main(int argc, char **argv) {
   const fs::path captureDir = argv[2];
   int clicks = 200, resizes = 200, clearEvery = 50;
   for (int i = 3; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--clicks")) clicks = std::atoi(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--resizes")) resizes = std::atoi(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--clear-every")) clearEvery = std::max(1, std::atoi(argv[i + 1]));
-    else return 2;
+    if (!std::strcmp(argv[i], "--clicks"))
+      clicks = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--resizes"))
+      resizes = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--clear-every"))
+      clearEvery = std::max(1, std::atoi(argv[i + 1]));
+    else
+      return 2;
   }
 
   CupsSpooler spooler;
@@ -80,7 +84,8 @@ int main(int argc, char **argv) {
   services.printers = [] { return CupsSpooler::listQueues(); };
   services.spooler = &spooler;
   test::FormRun run(std::move(services));
-  if (!run.showAndStart() || run->oleContainer().isEmpty()) {
+  bench::stopOnSignals();
+  if (!run.showAndStart() || run->oleContainer().isEmpty() || bench::stopRequested()) {
     std::fprintf(stderr, "the window did not start with the chart\n");
     return 1;
   }
@@ -97,10 +102,11 @@ int main(int argc, char **argv) {
 
   const long rssStart = bench::rssKb();
   const int fdStart = bench::openFds();
-  std::printf("after start-up: rss=%ld kB fds=%d\n", rssStart, fdStart);
+  const long heapStart = bench::heapInUseKb();
+  std::printf("after start-up: rss=%ld kB heap=%ld kB fds=%d\n", rssStart, heapStart, fdStart);
   std::fflush(stdout);
 
-  std::vector<double> clickMs, resizeMs;
+  std::vector<double> clickMs, refusedMs, resizeMs;
   std::size_t expectedJobs = 0, clearedJobs = 0, refusals = 0;
   int failures = 0;
   auto collectJobs = [&] {
@@ -119,7 +125,7 @@ int main(int argc, char **argv) {
   };
 
   const int rounds = std::max(clicks, resizes);
-  for (int i = 0; i < rounds; ++i) {
+  for (int i = 0; i < rounds && !bench::stopRequested(); ++i) {
     if (i < clicks) {
       const Choice &v = kChoices[static_cast<std::size_t>(i) % std::size(kChoices)];
       form.setRadioGroupIndex(v.item);
@@ -128,15 +134,17 @@ int main(int argc, char **argv) {
       const std::size_t boxesBefore = run.boxes().size();
       const auto t0 = bench::Clock::now();
       form.Button1().clicked();
-      clickMs.push_back(bench::msSince(t0));
+      (v.refused ? refusedMs : clickMs).push_back(bench::msSince(t0));
       const bool boxed = run.boxes().size() != boxesBefore;
       if (boxed != v.refused || (boxed && !run.boxes().back().error)) {
         std::fprintf(stderr, "click %d: unexpected outcome%s%s\n", i + 1, boxed ? ": " : "",
                      boxed ? run.boxes().back().text.c_str() : "");
         ++failures;
       }
-      if (v.refused) ++refusals;
-      else ++expectedJobs;
+      if (v.refused)
+        ++refusals;
+      else
+        ++expectedJobs;
       run.clearBoxes();
       bench::drainEvents(bench::Clock::now(), 5);
       if ((i + 1) % clearEvery == 0) collectJobs();
@@ -155,15 +163,21 @@ int main(int argc, char **argv) {
       // Then whatever the refit set off (the new tiles), until the loop is quiet.
       resizeMs.push_back(bench::drainEvents(t0, 10));
       if (!done) {
-        std::fprintf(stderr, "resize %d to %dx%d: not refitted (window %dx%d)\n", i + 1, s.width,
-                     s.height, form.get_width(), form.get_height());
+        std::fprintf(stderr, "resize %d to %dx%d: not refitted (window %dx%d)\n", i + 1, s.width, s.height,
+                     form.get_width(), form.get_height());
         ++failures;
       }
     }
     if ((i + 1) % 50 == 0) {
-      std::printf("round %d: rss=%ld kB fds=%d\n", i + 1, bench::rssKb(), bench::openFds());
+      std::printf("round %d: rss=%ld kB heap=%ld kB fds=%d\n", i + 1, bench::rssKb(), bench::heapInUseKb(),
+                  bench::openFds());
       std::fflush(stdout);
     }
+  }
+  if (bench::stopRequested()) {
+    std::fprintf(stderr, "stopped\n");
+    run.close();
+    return 1;
   }
   collectJobs();
   bench::drainEvents(bench::Clock::now(), 500);
@@ -171,13 +185,15 @@ int main(int argc, char **argv) {
   const long rssEnd = bench::rssKb();
   const int fdEnd = bench::openFds();
   const double growth = 100.0 * static_cast<double>(rssEnd - rssStart) / static_cast<double>(rssStart);
-  std::printf("clicks=%zu jobs=%zu refused=%zu resizes=%zu failures=%d\n", clickMs.size(), clearedJobs,
-              refusals, resizeMs.size(), failures);
+  std::printf("clicks=%zu jobs=%zu refused=%zu resizes=%zu failures=%d\n", clickMs.size() + refusedMs.size(),
+              clearedJobs, refusals, resizeMs.size(), failures);
   std::printf("rss_start_kb=%ld rss_end_kb=%ld rss_growth_pct=%.1f\n", rssStart, rssEnd, growth);
+  std::printf("heap_in_use_start_kb=%ld heap_in_use_end_kb=%ld\n", heapStart, bench::heapInUseKb());
   std::printf("fds_start=%d fds_end=%d\n", fdStart, fdEnd);
-  std::printf("click_median_ms=%.1f click_max_ms=%.1f\n", bench::median(clickMs), bench::maxOf(clickMs));
-  std::printf("resize_median_ms=%.1f resize_max_ms=%.1f\n", bench::median(resizeMs),
-              bench::maxOf(resizeMs));
+  // Clicks that printed; the refused ones only show the message.
+  std::printf("click_median_ms=%.1f click_max_ms=%.1f refused_median_ms=%.1f\n", bench::median(clickMs),
+              bench::maxOf(clickMs), bench::median(refusedMs));
+  std::printf("resize_median_ms=%.1f resize_max_ms=%.1f\n", bench::median(resizeMs), bench::maxOf(resizeMs));
   std::fflush(stdout);
 
   if (!run.close()) ++failures;

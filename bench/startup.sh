@@ -49,6 +49,7 @@ writer() {
   mkdir -p "$work/lotmp"
   TMPDIR="$work/lotmp" measure writer soffice --norestore "-env:UserInstallation=file://$profile" "$chart"
   rm -rf -- "$work/lotmp"
+  remove_writer_pipes
 }
 
 reused=$work/lo-profile
@@ -62,21 +63,21 @@ echo "  Writer (new) gets a newly seeded profile every run, as the program does.
 ours
 writer "$reused"
 printf '%-4s %12s %12s %12s %14s %14s %12s %12s\n' run q_mapped q_drawn q_settled w_reused_drawn w_new_drawn q_close_ms w_close_ms
-mapped=() drawn=() settled=() lo=() losettled=() lofresh=() closeq=()
+mapped=() drawn=() settled=() lo=() losettled=() lofresh=() closeq=() closew=()
 for r in $(seq "$runs"); do
   ours
   mapped+=("$(field mapped_ms "$line")") drawn+=("$(field drawn_ms "$line")")
   settled+=("$(field settled_ms "$line")") closeq+=("$(field close_ms "$line")")
   writer "$reused"
   lo+=("$(field drawn_ms "$line")") losettled+=("$(field settled_ms "$line")")
-  closew=$(field close_ms "$line")
+  closew+=("$(field close_ms "$line")")
   fresh="$work/lo-new-$r"
   "$build/bench/bench_seed_profile" "$fresh"
   writer "$fresh"
   lofresh+=("$(field drawn_ms "$line")")
   rm -rf -- "$fresh"
   printf '%-4s %12s %12s %12s %14s %14s %12s %12s\n' "$r" "${mapped[-1]}" "${drawn[-1]}" "${settled[-1]}" \
-    "${lo[-1]}" "${lofresh[-1]}" "${closeq[-1]}" "$closew"
+    "${lo[-1]}" "${lofresh[-1]}" "${closeq[-1]}" "${closew[-1]}"
 done
 
 m_mapped=$(median "${mapped[@]}") m_drawn=$(median "${drawn[@]}") m_settled=$(median "${settled[@]}")
@@ -89,6 +90,7 @@ echo "  quorvel: chart drawing settled   $m_settled"
 echo "  quorvel: close after SIGTERM     $(median "${closeq[@]}")"
 echo "  Writer, reused profile: chart drawn   $m_lo"
 echo "  Writer, reused profile: settled       $m_losettled"
+echo "  Writer, reused profile: close after SIGTERM  $(median "${closew[@]}")"
 echo "  Writer, new profile:    chart drawn   $m_lofresh"
 echo "ratio chart drawn quorvel / Writer (reused profile): $(ratio "$m_drawn" "$m_lo")"
 echo "ratio chart drawn quorvel / Writer (new profile):    $(ratio "$m_drawn" "$m_lofresh")"

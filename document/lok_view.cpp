@@ -3,6 +3,7 @@
 
 #include <LibreOfficeKit/LibreOfficeKit.h>
 #include <LibreOfficeKit/LibreOfficeKitGtk.h>
+#include <LibreOfficeKit/LibreOfficeKitInit.h>
 #include <gtk/gtk.h>
 
 #include <fstream>
@@ -73,6 +74,8 @@ LokView::LokView(const fs::path &profileDir, const std::string &programDir) {
   seedProfile(profileDir);
   GError *error = nullptr;
   const std::string profile = fileUrl(profileDir);
+  m_programDir = programDir;
+  m_profileUrl = profile;
   m_view = lok_doc_view_new_from_user_profile(programDir.c_str(), profile.c_str(), nullptr, &error);
   if (!m_view) engineFailure("Не удалось запустить LibreOffice", error);
   g_object_ref_sink(m_view);
@@ -92,6 +95,14 @@ LokView::~LokView() {
     // drains within a few tile renders.
     g_usleep(150 * 1000);
     gtk_widget_destroy(m_view);
+    // The widget stops the engine only when it holds a document. After a
+    // failed open, stop it here, or it writes its profile at process exit,
+    // after our folder is gone. (Asking for the engine again gives the
+    // running instance.)
+    if (!m_doc && m_openFinished) {
+      if (LibreOfficeKit *office = lok_init_2(m_programDir.c_str(), m_profileUrl.c_str()))
+        office->pClass->destroy(office);
+    }
     // Callbacks the engine queued before it stopped still name the widget:
     // let them run first.
     g_idle_add_full(
@@ -109,12 +120,14 @@ struct LokView::Pending {
 void LokView::open(const fs::path &file, std::function<void(std::exception_ptr)> done) {
   const std::string url = fileUrl(file);
   auto *pending = new Pending{this, m_alive, std::move(done)};
+  m_opening = true;
   lok_doc_view_open_document(
       LOK_DOC_VIEW(m_view), url.c_str(), "{}", nullptr,
       [](GObject *source, GAsyncResult *result, gpointer data) {
         std::unique_ptr<Pending> p(static_cast<Pending *>(data));
         GError *error = nullptr;
         const gboolean ok = lok_doc_view_open_document_finish(LOK_DOC_VIEW(source), result, &error);
+        if (!p->alive.expired() && *p->alive.lock()) p->self->m_openFinished = true;
         if (p->alive.expired() || !*p->alive.lock()) {
           if (error) g_error_free(error);
           return;

@@ -52,6 +52,10 @@ private:
   struct Pending;
   GtkWidget *m_view = nullptr;
   LibreOfficeKitDocument *m_doc = nullptr;
+  std::string m_programDir;
+  std::string m_profileUrl;
+  bool m_opening = false;
+  bool m_openFinished = false;
   std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 

@@ -43,6 +43,10 @@ TEST(Faults, PrintServerStoppingBeforeTheClickIsAnErrorUntilItIsBack) {
   char tmpl[] = "/tmp/qcups-fault.XXXXXX";
   const std::string dir = mkdtemp(tmpl);
   const std::string sock = dir + "/cups.sock";
+  struct StopAtEnd {
+    std::string dir;
+    ~StopAtEnd() { cupsHarness({"stop", dir}); }
+  } stopAtEnd{dir};
   ASSERT_TRUE(cupsHarness({"start", dir}));
   ASSERT_TRUE(cupsHarness({"add-queue", dir, "fault_queue"}));
   setenv("CUPS_SERVER", sock.c_str(), 1);
@@ -73,7 +77,6 @@ TEST(Faults, PrintServerStoppingBeforeTheClickIsAnErrorUntilItIsBack) {
   EXPECT_EQ(pdfMarkers(capturedJobs("fault_queue")[0].pdf), (std::vector<int>{1, 2, 3, 4, 5}));
   EXPECT_EQ(run.boxes().size(), 1u);
   EXPECT_TRUE(run.close());
-  cupsHarness({"stop", dir});
 }
 
 TEST(Faults, MissingLibreOfficeIsReportedAndTheWindowStaysUsable) {
