@@ -92,16 +92,4 @@ inline void stopOnSignals() {
         nullptr);
 }
 
-// Picks `queue` in the printer list as the user would; false when it is not listed.
-inline bool choosePrinter(TForm1 &form, const std::string &queue) {
-  Gtk::ComboBoxText &list = form.ComboBox1();
-  const int rows = static_cast<int>(list.get_model()->children().size());
-  for (int i = 0; i < rows; ++i) {
-    list.set_active(i);
-    if (list.get_active_text() == queue) return true;
-  }
-  list.set_active(-1);
-  return false;
-}
-
 }  // namespace quorvel::bench

@@ -79,18 +79,14 @@ int main(int argc, char **argv) {
   }
 
   CupsSpooler spooler;
-  FormServices services;
-  services.resources = builtInResources();
-  services.printers = [] { return CupsSpooler::listQueues(); };
-  services.spooler = &spooler;
-  test::FormRun run(std::move(services));
+  test::FormRun run(test::cupsServices(spooler, builtInResources()));
   bench::stopOnSignals();
   if (!run.showAndStart() || run->oleContainer().isEmpty() || bench::stopRequested()) {
     std::fprintf(stderr, "the window did not start with the chart\n");
     return 1;
   }
   TForm1 &form = run.form();
-  if (!bench::choosePrinter(form, queue)) {
+  if (!test::choosePrinter(form, queue)) {
     std::fprintf(stderr, "queue %s is not in the printer list\n", queue.c_str());
     return 1;
   }

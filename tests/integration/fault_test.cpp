@@ -10,14 +10,6 @@
 namespace quorvel::test {
 namespace {
 
-FormServices cupsServices(CupsSpooler &spooler, ResourceTable resources) {
-  FormServices s;
-  s.resources = resources;
-  s.printers = [] { return CupsSpooler::listQueues(); };
-  s.spooler = &spooler;
-  return s;
-}
-
 TEST(Faults, PrintServerDownAtStartGivesAnEmptyListAndNoMessage) {
   // A socket path nobody listens on, and a host that never answers.
   for (const char *server : {"/tmp/quorvel-no-such-cups.sock", "10.255.255.1"}) {

@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "printing/cups_spooler.h"
+
 #include <glib.h>
 
 #include <algorithm>
@@ -81,6 +83,25 @@ ResourceTable chartTable(const std::vector<std::uint8_t> &bytes) {
   static std::vector<Resource> table;
   table = {Resource{"p1", bytes}};
   return table;
+}
+
+FormServices cupsServices(PrintSpooler &spooler, ResourceTable resources) {
+  FormServices s;
+  s.resources = resources;
+  s.printers = [] { return CupsSpooler::listQueues(); };
+  s.spooler = &spooler;
+  return s;
+}
+
+bool choosePrinter(TForm1 &form, const std::string &queue) {
+  Gtk::ComboBoxText &list = form.ComboBox1();
+  const int rows = static_cast<int>(list.get_model()->children().size());
+  for (int i = 0; i < rows; ++i) {
+    list.set_active(i);
+    if (list.get_active_text() == queue) return true;
+  }
+  list.set_active(-1);
+  return false;
 }
 
 bool focusIn(Gtk::Window &window, Gtk::Widget &w) {

@@ -27,10 +27,7 @@ protected:
 
   // The window on the five-page marker document, with every queue CUPS knows.
   TForm1 &start() {
-    FormServices s;
-    s.resources = chartTable(m_doc);
-    s.printers = [] { return CupsSpooler::listQueues(); };
-    s.spooler = &m_spooler;
+    FormServices s = cupsServices(m_spooler, chartTable(m_doc));
     s.confirm = [this](const std::string &prompt) {
       m_prompts.push_back(prompt);
       return m_answer;
@@ -41,16 +38,7 @@ protected:
     return m_run->form();
   }
 
-  bool choosePrinter(const std::string &name) {
-    Gtk::ComboBoxText &list = m_run->form().ComboBox1();
-    const int rows = static_cast<int>(list.get_model()->children().size());
-    for (int i = 0; i < rows; ++i) {
-      list.set_active(i);
-      if (list.get_active_text() == name) return true;
-    }
-    list.set_active(-1);
-    return false;
-  }
+  bool choosePrinter(const std::string &name) { return test::choosePrinter(m_run->form(), name); }
 
   // Fills the strip as the user would and clicks the button.
   void click(int pageItem, const std::string &pageList = "", bool twoSided = false) {
