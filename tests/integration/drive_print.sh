@@ -17,7 +17,7 @@ pid=
 cleanup() {
   [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
   "$QUORVEL_CUPS_HARNESS" delete-queue "$QUORVEL_CUPS_DIR" "$queue" 2>/dev/null
-  rm -rf "$work"
+  rm -rf "$work" "$work-log"
 }
 trap cleanup EXIT
 "$QUORVEL_CUPS_HARNESS" add-queue "$QUORVEL_CUPS_DIR" "$queue" || fail "cannot add the queue"
@@ -28,7 +28,7 @@ before=$(ls "$out" | grep -c '\.meta$')
 ours() { ls "$out"/*.meta 2>/dev/null | sort -V | tail -n +$((before + 1)) | xargs -r grep -l "^printer=$queue\$"; }
 count() { ours | wc -l; }
 
-TMPDIR="$work" "$program" --doc "$doc" >"$work.log" 2>&1 &
+TMPDIR="$work" "$program" --doc "$doc" >"$work-log" 2>&1 &
 pid=$!
 
 win=
@@ -56,7 +56,7 @@ for _ in $(seq 200); do [ "$(count)" -ge 1 ] && break; sleep 0.1; done
 [ "$(count)" -eq 1 ] || fail "expected the front sides as one job, got $(count)"
 # The question about the back sides is up now: OK is its default button.
 sleep 1
-import -window root "$work/../quorvel-drive-question.png" 2>/dev/null
+[ -n "${QUORVEL_DRIVE_SHOTS:-}" ] && import -window root "$QUORVEL_DRIVE_SHOTS-question.png"
 xdotool key Return
 for _ in $(seq 200); do [ "$(count)" -ge 2 ] && break; sleep 0.1; done
 [ "$(count)" -eq 2 ] || fail "expected two jobs after OK, got $(count)"
