@@ -66,12 +66,14 @@ int main(int argc, char **argv) {
   }
   const std::string queue = argv[1];
   const fs::path captureDir = argv[2];
-  int clicks = 200, resizes = 200, clearEvery = 50;
+  int clicks = 200, resizes = 200, clearEvery = 50, settleMs = 10;
   for (int i = 3; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--clicks"))
       clicks = std::atoi(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--resizes"))
       resizes = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--settle-ms"))
+      settleMs = std::max(1, std::atoi(argv[i + 1]));
     else if (!std::strcmp(argv[i], "--clear-every"))
       clearEvery = std::max(1, std::atoi(argv[i + 1]));
     else
@@ -157,7 +159,7 @@ int main(int argc, char **argv) {
           },
           5000);
       // Then whatever the refit set off (the new tiles), until the loop is quiet.
-      resizeMs.push_back(bench::drainEvents(t0, 10));
+      resizeMs.push_back(bench::drainEvents(t0, settleMs));
       if (!done) {
         std::fprintf(stderr, "resize %d to %dx%d: not refitted (window %dx%d)\n", i + 1, s.width, s.height,
                      form.get_width(), form.get_height());

@@ -37,8 +37,11 @@ public:
   int pageCount() const;
   // Width of the page area in twips, borders included.
   long documentWidthTwips() const;
+  // Takes effect once the view's worker paints no tile (see lok_view.cpp);
+  // zoom() tells the zoom in effect.
   void setZoom(double zoom);
   double zoom() const;
+  bool zoomPending() const { return m_zoomSource != 0; }
 
   // Renders the given pages ("1,3,5") of the document as it now stands to
   // PDF; `scratch` is a private folder for the engine's output file.
@@ -50,8 +53,12 @@ public:
 
 private:
   struct Pending;
+  static int applyZoomWhenIdle(void *self);
   GtkWidget *m_view = nullptr;
   LibreOfficeKitDocument *m_doc = nullptr;
+  double m_pendingZoom = 0;
+  unsigned m_zoomSource = 0;
+  std::int64_t m_zoomAskedUs = 0;
   std::string m_programDir;
   std::string m_profileUrl;
   bool m_opening = false;

@@ -236,12 +236,9 @@ void OleContainer::fitToWidth() {
   double zoom = width * 15.0 / static_cast<double>(twips);
   // Leave room for a vertical scroll bar, so that the width never oscillates.
   zoom *= static_cast<double>(std::max(width - 16, 1)) / width;
-  // Not from inside the allocation that asked for it.
-  Glib::signal_idle().connect_once(sigc::track_obj(
-      [this, zoom] {
-        if (m_view) m_view->setZoom(zoom);
-      },
-      *this));
+  // Asked for now, so that the view draws nothing more at the old zoom; the
+  // view applies it later, outside this allocation.
+  m_view->setZoom(zoom);
 }
 
 }  // namespace quorvel
