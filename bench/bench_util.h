@@ -36,12 +36,15 @@ inline double maxOf(const std::vector<double> &v) {
 }
 
 // Resident memory of this process in kB, from /proc/self/status.
-inline long rssKb() {
+// A "Name:   123 kB" field of /proc/self/status, in kB.
+inline long statusKb(const std::string &field) {
   std::ifstream in("/proc/self/status");
+  const std::string key = field + ":";
   for (std::string line; std::getline(in, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
   return -1;
 }
+inline long rssKb() { return statusKb("VmRSS"); }
 
 // Memory the program holds from malloc (all arenas), in kB: unlike the
 // resident size it does not count freed memory the allocator keeps.

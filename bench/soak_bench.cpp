@@ -101,7 +101,11 @@ int main(int argc, char **argv) {
   const long rssStart = bench::rssKb();
   const int fdStart = bench::openFds();
   const long heapStart = bench::heapInUseKb();
-  std::printf("after start-up: rss=%ld kB heap=%ld kB fds=%d\n", rssStart, heapStart, fdStart);
+  // Resident memory is anonymous memory (the heap among it) plus pages of
+  // mapped files: the engine's code and fonts, read in as first used.
+  const long anonStart = bench::statusKb("RssAnon"), fileStart = bench::statusKb("RssFile");
+  std::printf("after start-up: rss=%ld kB (anon %ld, file %ld) heap=%ld kB fds=%d\n", rssStart, anonStart,
+              fileStart, heapStart, fdStart);
   std::fflush(stdout);
 
   std::vector<double> clickMs, refusedMs, resizeMs;
@@ -121,6 +125,21 @@ int main(int argc, char **argv) {
     std::error_code ec;
     for (const auto &e : fs::directory_iterator(captureDir, ec)) fs::remove(e.path(), ec);
   };
+
+  // Waits until the window has the size and the page fits it again.
+  auto resizeTo = [&](Size size) {
+    const double zoomBefore = form.oleContainer().view()->zoom();
+    form.resize(size.width, size.height);
+    return test::pumpUntil(
+        [&] {
+          return form.get_width() == size.width && form.get_height() == size.height &&
+                 form.oleContainer().view()->zoom() != zoomBefore && fitted(form);
+        },
+        5000);
+  };
+  // The end is measured at the size of the start: a larger window rightly
+  // holds more drawn tiles.
+  const Size startSize{form.get_width(), form.get_height()};
 
   const int rounds = std::max(clicks, resizes);
   for (int i = 0; i < rounds && !bench::stopRequested(); ++i) {
@@ -148,27 +167,18 @@ int main(int argc, char **argv) {
       if ((i + 1) % clearEvery == 0) collectJobs();
     }
     if (i < resizes) {
-      const Size s = kSizes[static_cast<std::size_t>(i) % std::size(kSizes)];
-      const double zoomBefore = form.oleContainer().view()->zoom();
       const auto t0 = bench::Clock::now();
-      form.resize(s.width, s.height);
-      const bool done = test::pumpUntil(
-          [&] {
-            return form.get_width() == s.width && form.get_height() == s.height &&
-                   form.oleContainer().view()->zoom() != zoomBefore && fitted(form);
-          },
-          5000);
-      // Then whatever the refit set off (the new tiles), until the loop is quiet.
+      const bool done = resizeTo(kSizes[static_cast<std::size_t>(i) % std::size(kSizes)]);
       resizeMs.push_back(bench::drainEvents(t0, settleMs));
       if (!done) {
-        std::fprintf(stderr, "resize %d to %dx%d: not refitted (window %dx%d)\n", i + 1, s.width, s.height,
-                     form.get_width(), form.get_height());
+        std::fprintf(stderr, "resize %d: not refitted (window %dx%d)\n", i + 1, form.get_width(),
+                     form.get_height());
         ++failures;
       }
     }
     if ((i + 1) % 50 == 0) {
-      std::printf("round %d: rss=%ld kB heap=%ld kB fds=%d\n", i + 1, bench::rssKb(), bench::heapInUseKb(),
-                  bench::openFds());
+      std::printf("round %d: rss=%ld kB (anon %ld, file %ld) heap=%ld kB fds=%d\n", i + 1, bench::rssKb(),
+                  bench::statusKb("RssAnon"), bench::statusKb("RssFile"), bench::heapInUseKb(), bench::openFds());
       std::fflush(stdout);
     }
   }
@@ -178,6 +188,11 @@ int main(int argc, char **argv) {
     return 1;
   }
   collectJobs();
+  if (resizes > 0 && (form.get_width() != startSize.width || form.get_height() != startSize.height) &&
+      !resizeTo(startSize)) {
+    std::fprintf(stderr, "the window did not return to %dx%d\n", startSize.width, startSize.height);
+    ++failures;
+  }
   bench::drainEvents(bench::Clock::now(), 500);
 
   const long rssEnd = bench::rssKb();
@@ -186,6 +201,8 @@ int main(int argc, char **argv) {
   std::printf("clicks=%zu jobs=%zu refused=%zu resizes=%zu failures=%d\n", clickMs.size() + refusedMs.size(),
               clearedJobs, refusals, resizeMs.size(), failures);
   std::printf("rss_start_kb=%ld rss_end_kb=%ld rss_growth_pct=%.1f\n", rssStart, rssEnd, growth);
+  std::printf("rss_anon_start_kb=%ld rss_anon_end_kb=%ld rss_file_start_kb=%ld rss_file_end_kb=%ld\n", anonStart,
+              bench::statusKb("RssAnon"), fileStart, bench::statusKb("RssFile"));
   std::printf("heap_in_use_start_kb=%ld heap_in_use_end_kb=%ld\n", heapStart, bench::heapInUseKb());
   std::printf("fds_start=%d fds_end=%d\n", fdStart, fdEnd);
   // Clicks that printed; the refused ones only show the message.

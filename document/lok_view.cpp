@@ -6,6 +6,8 @@
 #include <LibreOfficeKit/LibreOfficeKitInit.h>
 #include <gtk/gtk.h>
 
+#include <malloc.h>
+
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -102,12 +104,17 @@ void LokView::seedProfile(const fs::path &profileDir) {
   // The engine keeps laid-out text of every zoom it has drawn, up to 20 MB
   // by its own count (about twice that in fact); one zoom of the chart needs
   // far less, and each resize is a new zoom.
-  item("/org.openoffice.Office.Common/Cache/Font", "GlyphsCacheSize", "4000000");
+  item("/org.openoffice.Office.Common/Cache/Font", "GlyphsCacheSize", "2000000");
   out << "</oor:items>\n";
   if (!out) throw OleServerError("Не удалось подготовить профиль LibreOffice");
 }
 
 LokView::LokView(const fs::path &profileDir, const std::string &programDir) {
+  // Tiles and the engine's page buffers are large, short-lived blocks. With
+  // the allocator's sliding threshold they soon come from the heap, where
+  // they fragment it and hold resident pages; a fixed threshold keeps them
+  // mapped on their own and returned when freed.
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   seedProfile(profileDir);
   GError *error = nullptr;
   const std::string profile = fileUrl(profileDir);
@@ -240,6 +247,9 @@ std::vector<std::uint8_t> LokView::exportPdf(const std::string &pageRange, const
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   fs::remove(out, ec);
+  // The export frees most of what it allocates; give those pages back rather
+  // than let them sit in the allocator between print-outs.
+  malloc_trim(0);
   if (!ok || bytes.empty()) throw OleServerError("LibreOffice не смог подготовить страницы к печати");
   return bytes;
 }
