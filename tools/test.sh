@@ -3,11 +3,13 @@
 # window, engine and print tests against a virtual X server and a private
 # CUPS scheduler, the unit suite again under ASan/UBSan, and the fuzzers.
 #
-#   tools/test.sh [--quick]    --quick skips the sanitizer build and the fuzzers
+#   tools/test.sh [--quick [CTEST ARGS]]
+#     --quick skips the sanitizer build and the fuzzers; what follows goes to
+#     ctest (say -R Form. to run only the window tests)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 quick=0
-[ "${1:-}" = --quick ] && quick=1
+if [ "${1:-}" = --quick ]; then quick=1; shift; fi
 
 "$root/tools/install-deps.sh"
 cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -42,7 +44,7 @@ export QUORVEL_CUPS_HARNESS="$root/tests/cups/cups-harness.sh"
 export TMPDIR="$work/tmp"
 mkdir -p "$TMPDIR"
 
-ctest --test-dir "$root/build" --output-on-failure --timeout 300
+ctest --test-dir "$root/build" --output-on-failure --timeout 300 "$@"
 
 if [ "$quick" = 0 ]; then
   "$root/tools/sanitize.sh"

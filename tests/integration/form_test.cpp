@@ -91,6 +91,38 @@ TEST(Form, ResizingRefitsTheChartAndKeepsTheStrip) {
   EXPECT_TRUE(run.close()) << "files left in " << run.root();
 }
 
+// Dragging a window edge: sizes follow each other while the view is still
+// painting tiles for the one before. Zoom changes then wait for the painting
+// to stop; the page must still end up fitted to the last size.
+TEST(Form, QuickSuccessiveResizesEndFittedToTheLastSize) {
+  FormRun run(services(builtInResources()));
+  ASSERT_TRUE(run.showAndStart());
+  TForm1 &form = run.form();
+  expectFitsWidth(form);
+  LokView *view = form.oleContainer().view();
+  const double zoomBefore = view->zoom();
+
+  for (int width = 820; width <= 1180; width += 40) {
+    form.resize(width, 700);
+    pumpUntil([&] { return form.get_width() == width; }, 2000);
+    pumpUntil([] { return false; }, 15);
+  }
+  ASSERT_TRUE(pumpUntil([&] { return form.get_width() == 1180; }, 5000)) << form.get_width();
+  expectFitsWidth(form);
+  EXPECT_GT(view->zoom(), zoomBefore);
+  EXPECT_TRUE(pumpUntil([&] { return !view->zoomPending(); }, 2000));
+
+  // And straight back, with no pause at all.
+  form.resize(800, 600);
+  form.resize(1000, 650);
+  form.resize(860, 600);
+  ASSERT_TRUE(pumpUntil([&] { return form.get_width() == 860; }, 5000)) << form.get_width();
+  expectFitsWidth(form);
+  EXPECT_TRUE(pumpUntil([&] { return !view->zoomPending(); }, 2000));
+  EXPECT_TRUE(run.boxes().empty()) << run.boxes().front().text;
+  EXPECT_TRUE(run.close()) << "files left in " << run.root();
+}
+
 TEST(Form, WithoutTheChartEveryResizeReportsTheEmptyContainer) {
   FormRun run(services({}));
   ASSERT_TRUE(run.showAndStart());
