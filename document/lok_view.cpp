@@ -69,8 +69,8 @@ void countTilePaints(LibreOfficeKitDocument *doc) {
   __atomic_store_n(&doc->pClass->paintTile, &countedPaintTile, __ATOMIC_RELEASE);
 }
 
-// The worker starts the next queued tile within well under a millisecond of
-// the last one; this much quiet means the queue is empty.
+// Between two queued tiles the worker does only a little bookkeeping, far
+// less than this; this much quiet is taken to mean the queue is empty.
 constexpr std::int64_t kPaintQuietUs = 3000;
 // A view that never stops painting still gets its zoom, at the cost of a tile.
 constexpr std::int64_t kZoomWaitCapUs = 500000;
@@ -125,16 +125,18 @@ LokView::LokView(const fs::path &profileDir, const std::string &programDir) {
   g_object_ref_sink(m_view);
   // While a zoom change waits, the view must not ask for tiles at the old
   // zoom: they would only keep the worker busy, and be lost at the change.
-  g_signal_connect(m_view, "draw", G_CALLBACK(+[](GtkWidget *, cairo_t *, gpointer self) -> gboolean {
-                     return static_cast<LokView *>(self)->zoomPending();
-                   }),
-                   this);
+  m_drawHandler = g_signal_connect(m_view, "draw",
+                                   G_CALLBACK(+[](GtkWidget *, cairo_t *, gpointer self) -> gboolean {
+                                     return static_cast<LokView *>(self)->zoomPending();
+                                   }),
+                                   this);
 }
 
 LokView::~LokView() {
   *m_alive = false;
   if (m_zoomSource) g_source_remove(m_zoomSource);
   if (m_view) {
+    g_signal_handler_disconnect(m_view, m_drawHandler);
     if (GtkWidget *parent = gtk_widget_get_parent(m_view))
       gtk_container_remove(GTK_CONTAINER(parent), m_view);
     // Destroying the widget closes the document without saving and shuts the

@@ -58,6 +58,7 @@ private:
   LibreOfficeKitDocument *m_doc = nullptr;
   double m_pendingZoom = 0;
   unsigned m_zoomSource = 0;
+  unsigned long m_drawHandler = 0;
   std::int64_t m_zoomAskedUs = 0;
   std::string m_programDir;
   std::string m_profileUrl;
