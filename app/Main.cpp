@@ -90,8 +90,8 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
 
   ContainerEnv env;
   env.spooler = m_services.spooler;
-  env.confirm = m_services.confirm ? m_services.confirm
-                                   : [this](const std::string &t) { return askOkCancel(t); };
+  env.confirm =
+      m_services.confirm ? m_services.confirm : [this](const std::string &t) { return askOkCancel(t); };
   env.reportError = [this](std::exception_ptr e) { handleException(e); };
   env.engineDir = m_services.engineDir;
   env.jobTitle = "Периодическая система химических элементов";
@@ -232,8 +232,8 @@ bool TForm1::onConfigure(GdkEventConfigure *event) {
 }
 
 bool TForm1::onWindowState(GdkEventWindowState *event) {
-  if (event->changed_mask & (GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_MAXIMIZED |
-                             GDK_WINDOW_STATE_FULLSCREEN))
+  if (event->changed_mask &
+      (GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN))
     FormResize();
   return false;
 }

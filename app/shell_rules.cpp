@@ -116,8 +116,7 @@ int scaledFontHeight(int fontHeight, int dpi) {
   return dpi == 96 || dpi <= 0 ? fontHeight : mulDiv(fontHeight, dpi, 96);
 }
 
-Point centredPosition(int workWidth, int workHeight, int frameWidth, int frameHeight,
-                      Point origin) {
+Point centredPosition(int workWidth, int workHeight, int frameWidth, int frameHeight, Point origin) {
   return {std::max(origin.x, (workWidth - frameWidth) / 2),
           std::max(origin.y, (workHeight - frameHeight) / 2)};
 }
@@ -134,8 +133,7 @@ bool isBlockedShortcut(std::string_view key, bool ctrl, bool shift, bool alt) {
     case 'w':  // close the document
     case 'q':  // quit the engine
       return !shift;
-    default:
-      return false;
+    default: return false;
   }
 }
 

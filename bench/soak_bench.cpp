@@ -178,7 +178,8 @@ int main(int argc, char **argv) {
     }
     if ((i + 1) % 50 == 0) {
       std::printf("round %d: rss=%ld kB (anon %ld, file %ld) heap=%ld kB fds=%d\n", i + 1, bench::rssKb(),
-                  bench::statusKb("RssAnon"), bench::statusKb("RssFile"), bench::heapInUseKb(), bench::openFds());
+                  bench::statusKb("RssAnon"), bench::statusKb("RssFile"), bench::heapInUseKb(),
+                  bench::openFds());
       std::fflush(stdout);
     }
   }
@@ -201,8 +202,8 @@ int main(int argc, char **argv) {
   std::printf("clicks=%zu jobs=%zu refused=%zu resizes=%zu failures=%d\n", clickMs.size() + refusedMs.size(),
               clearedJobs, refusals, resizeMs.size(), failures);
   std::printf("rss_start_kb=%ld rss_end_kb=%ld rss_growth_pct=%.1f\n", rssStart, rssEnd, growth);
-  std::printf("rss_anon_start_kb=%ld rss_anon_end_kb=%ld rss_file_start_kb=%ld rss_file_end_kb=%ld\n", anonStart,
-              bench::statusKb("RssAnon"), fileStart, bench::statusKb("RssFile"));
+  std::printf("rss_anon_start_kb=%ld rss_anon_end_kb=%ld rss_file_start_kb=%ld rss_file_end_kb=%ld\n",
+              anonStart, bench::statusKb("RssAnon"), fileStart, bench::statusKb("RssFile"));
   std::printf("heap_in_use_start_kb=%ld heap_in_use_end_kb=%ld\n", heapStart, bench::heapInUseKb());
   std::printf("fds_start=%d fds_end=%d\n", fdStart, fdEnd);
   // Clicks that printed; the refused ones only show the message.

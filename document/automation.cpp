@@ -9,9 +9,8 @@ namespace {
 
 std::string lower(std::string_view s) {
   std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  });
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
   return out;
 }
 
@@ -75,8 +74,7 @@ std::string trimServerDescription(std::string_view d) {
   return std::string(d);
 }
 
-OleServerError::OleServerError(std::string_view description)
-    : OleError(trimServerDescription(description)) {}
+OleServerError::OleServerError(std::string_view description) : OleError(trimServerDescription(description)) {}
 
 std::string unsupportedMemberText(std::string_view member) {
   return "Method '" + std::string(member) + "' not supported by automation object";

@@ -53,8 +53,8 @@ std::atomic<PaintTileFn> g_enginePaintTile{nullptr};
 std::atomic<int> g_paintsRunning{0};
 std::atomic<std::int64_t> g_lastPaintEndUs{0};
 
-void countedPaintTile(LibreOfficeKitDocument *doc, unsigned char *buffer, int canvasWidth,
-                      int canvasHeight, int x, int y, int width, int height) {
+void countedPaintTile(LibreOfficeKitDocument *doc, unsigned char *buffer, int canvasWidth, int canvasHeight,
+                      int x, int y, int width, int height) {
   g_paintsRunning.fetch_add(1);
   g_enginePaintTile.load()(doc, buffer, canvasWidth, canvasHeight, x, y, width, height);
   g_lastPaintEndUs.store(g_get_monotonic_time());
@@ -83,8 +83,8 @@ void LokView::seedProfile(const fs::path &profileDir) {
   fs::create_directories(profileDir / "user");
   std::ofstream out(profileDir / "user" / "registrymodifications.xcu");
   auto item = [&out](const char *path, const char *prop, const char *value) {
-    out << "<item oor:path=\"" << path << "\"><prop oor:name=\"" << prop
-        << "\" oor:op=\"fuse\"><value>" << value << "</value></prop></item>\n";
+    out << "<item oor:path=\"" << path << "\"><prop oor:name=\"" << prop << "\" oor:op=\"fuse\"><value>"
+        << value << "</value></prop></item>\n";
   };
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
@@ -125,11 +125,11 @@ LokView::LokView(const fs::path &profileDir, const std::string &programDir) {
   g_object_ref_sink(m_view);
   // While a zoom change waits, the view must not ask for tiles at the old
   // zoom: they would only keep the worker busy, and be lost at the change.
-  m_drawHandler = g_signal_connect(m_view, "draw",
-                                   G_CALLBACK(+[](GtkWidget *, cairo_t *, gpointer self) -> gboolean {
-                                     return static_cast<LokView *>(self)->zoomPending();
-                                   }),
-                                   this);
+  m_drawHandler =
+      g_signal_connect(m_view, "draw", G_CALLBACK(+[](GtkWidget *, cairo_t *, gpointer self) -> gboolean {
+                         return static_cast<LokView *>(self)->zoomPending();
+                       }),
+                       this);
 }
 
 LokView::~LokView() {
@@ -159,8 +159,12 @@ LokView::~LokView() {
     // Callbacks the engine queued before it stopped still name the widget:
     // let them run first.
     g_idle_add_full(
-        G_PRIORITY_LOW, [](gpointer view) { g_object_unref(view); return G_SOURCE_REMOVE; }, m_view,
-        nullptr);
+        G_PRIORITY_LOW,
+        [](gpointer view) {
+          g_object_unref(view);
+          return G_SOURCE_REMOVE;
+        },
+        m_view, nullptr);
   }
 }
 

@@ -45,8 +45,7 @@ public:
 
   // Renders the given pages ("1,3,5") of the document as it now stands to
   // PDF; `scratch` is a private folder for the engine's output file.
-  std::vector<std::uint8_t> exportPdf(const std::string &pageRange,
-                                      const std::filesystem::path &scratch);
+  std::vector<std::uint8_t> exportPdf(const std::string &pageRange, const std::filesystem::path &scratch);
 
   // Seeds a profile folder; also used by tests and the benchmark.
   static void seedProfile(const std::filesystem::path &profileDir);

@@ -73,8 +73,7 @@ private:
   std::string m_printer;
 };
 
-OleContainer::OleContainer(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &)
-    : Gtk::Frame(obj) {
+OleContainer::OleContainer(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &) : Gtk::Frame(obj) {
   m_scroll.set_policy(Gtk::POLICY_AUTOMATIC, Gtk::POLICY_AUTOMATIC);
   m_scroll.set_shadow_type(Gtk::SHADOW_NONE);
 }
@@ -153,12 +152,9 @@ void OleContainer::doVerb(int verb) {
     gtk_container_add(GTK_CONTAINER(m_scroll.gobj()), w);
     gtk_widget_set_can_focus(w, TRUE);
     Glib::wrap(w)->signal_size_allocate().connect(sigc::mem_fun(*this, &OleContainer::onViewAllocate));
-    Glib::wrap(w)->signal_focus_in_event().connect(sigc::mem_fun(*this, &OleContainer::onViewFocusIn),
-                                                   false);
-    Glib::wrap(w)->signal_key_press_event().connect(sigc::mem_fun(*this, &OleContainer::onViewKey),
-                                                    false);
-    Glib::wrap(w)->signal_key_release_event().connect(sigc::mem_fun(*this, &OleContainer::onViewKey),
-                                                      false);
+    Glib::wrap(w)->signal_focus_in_event().connect(sigc::mem_fun(*this, &OleContainer::onViewFocusIn), false);
+    Glib::wrap(w)->signal_key_press_event().connect(sigc::mem_fun(*this, &OleContainer::onViewKey), false);
+    Glib::wrap(w)->signal_key_release_event().connect(sigc::mem_fun(*this, &OleContainer::onViewKey), false);
     add(m_scroll);
   }
   m_scroll.show_all();
@@ -172,9 +168,7 @@ DispatchPtr OleContainer::oleObject() {
 
 bool OleContainer::isEmpty() const { return !m_view || !m_view->isOpen() || m_openFailed; }
 
-bool OleContainer::holdsFocus() const {
-  return m_view && gtk_widget_has_focus(m_view->widget());
-}
+bool OleContainer::holdsFocus() const { return m_view && gtk_widget_has_focus(m_view->widget()); }
 
 void OleContainer::setFocus() {
   if (holdsFocus()) return;
@@ -213,8 +207,8 @@ bool OleContainer::onViewKey(GdkEventKey *event) {
     // Other layouts (Cyrillic): judge by the Latin letter on the same key.
     guint latin = 0;
     gdk_keymap_translate_keyboard_state(gdk_keymap_get_for_display(gdk_display_get_default()),
-                                        event->hardware_keycode, GdkModifierType(0), 0, &latin,
-                                        nullptr, nullptr, nullptr);
+                                        event->hardware_keycode, GdkModifierType(0), 0, &latin, nullptr,
+                                        nullptr, nullptr);
     if (latin >= GDK_KEY_a && latin <= GDK_KEY_z)
       name = std::string(1, static_cast<char>('a' + (latin - GDK_KEY_a)));
   }

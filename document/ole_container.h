@@ -22,7 +22,7 @@ namespace quorvel {
 struct ContainerEnv {
   PrivateDir *privateDir = nullptr;
   PrintSpooler *spooler = nullptr;
-  std::function<bool(const std::string &)> confirm;  // OK / Cancel question
+  std::function<bool(const std::string &)> confirm;     // OK / Cancel question
   std::function<void(std::exception_ptr)> reportError;  // the default error handler
   std::string jobTitle;
   std::string engineDir = lokProgramDir();  // where LibreOffice is installed
@@ -41,8 +41,7 @@ public:
   // Drops any held document, checks the stream's header (synchronously) and
   // starts loading; `done` runs when the engine has opened it or failed.
   // A failure leaves the container empty.
-  void loadFromStream(std::span<const std::uint8_t> stream,
-                      std::function<void(std::exception_ptr)> done);
+  void loadFromStream(std::span<const std::uint8_t> stream, std::function<void(std::exception_ptr)> done);
   bool isEmpty() const;
 
   // -1 shows the document in place.

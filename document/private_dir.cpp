@@ -64,8 +64,7 @@ int PrivateDir::removeStale(const fs::path &root) {
     const pid_t pid = ownerPid(entry.path().filename().string());
     if (pid <= 0 || pid == getpid()) continue;
     struct stat st {};
-    if (lstat(entry.path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
-      continue;
+    if (lstat(entry.path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) continue;
     if (kill(pid, 0) == 0 || errno != ESRCH) continue;  // still running, or not ours to judge
     std::error_code rec;
     if (fs::remove_all(entry.path(), rec) > 0 && !rec) ++removed;

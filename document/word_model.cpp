@@ -69,8 +69,7 @@ class DocumentObject : public TableDispatch {
 public:
   explicit DocumentObject(ServerPtr s) {
     onGet("ActiveWindow", [s] { return Variant(DispatchPtr(std::make_shared<WindowObject>(s))); });
-    onGet("Application",
-          [s] { return Variant(DispatchPtr(std::make_shared<ApplicationObject>(s))); });
+    onGet("Application", [s] { return Variant(DispatchPtr(std::make_shared<ApplicationObject>(s))); });
   }
 };
 
@@ -83,21 +82,33 @@ DispatchPtr makeDocumentObject(std::shared_ptr<DocumentServer> server) {
 }
 
 PrintOutRequest parsePrintOutArgs(const NamedArgs &args) {
-  static constexpr std::array<std::string_view, 18> known{
-      "Copies", "Pages", "ManualDuplexPrint", "PageType", "Background", "Append",
-      "Range", "OutputFileName", "From", "To", "Item", "PrintToFile", "Collate",
-      "ActivePrinterMacGX", "PrintZoomColumn", "PrintZoomRow", "PrintZoomPaperWidth",
-      "PrintZoomPaperHeight"};
+  static constexpr std::array<std::string_view, 18> known{"Copies",
+                                                          "Pages",
+                                                          "ManualDuplexPrint",
+                                                          "PageType",
+                                                          "Background",
+                                                          "Append",
+                                                          "Range",
+                                                          "OutputFileName",
+                                                          "From",
+                                                          "To",
+                                                          "Item",
+                                                          "PrintToFile",
+                                                          "Collate",
+                                                          "ActivePrinterMacGX",
+                                                          "PrintZoomColumn",
+                                                          "PrintZoomRow",
+                                                          "PrintZoomPaperWidth",
+                                                          "PrintZoomPaperHeight"};
   // Arguments the caller actually supplies beyond these four and the
   // harmless Background/Collate are not something this server can do.
   static constexpr std::array<std::string_view, 9> unsupported{
-      "Append", "OutputFileName", "From", "To", "Item", "PrintToFile",
-      "PrintZoomColumn", "PrintZoomRow", "ActivePrinterMacGX"};
+      "Append",       "OutputFileName",    "From", "To", "Item", "PrintToFile", "PrintZoomColumn",
+      "PrintZoomRow", "ActivePrinterMacGX"};
   for (const auto &a : args) {
     auto same = [&](std::string_view k) {
       return std::equal(a.name.begin(), a.name.end(), k.begin(), k.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
       });
     };
     if (std::none_of(known.begin(), known.end(), same)) throw OleSysError(kParamNotFound);

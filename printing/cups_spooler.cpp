@@ -19,8 +19,8 @@ using Http = std::unique_ptr<http_t, HttpCloser>;
 // A connection with a bounded wait, so that an unreachable scheduler cannot
 // freeze the window.
 Http connect(int timeoutMs) {
-  return Http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                           timeoutMs, nullptr));
+  return Http(
+      httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, timeoutMs, nullptr));
 }
 
 std::string lastError() {
@@ -28,9 +28,7 @@ std::string lastError() {
   return text && *text ? text : "неизвестная ошибка";
 }
 
-[[noreturn]] void schedulerDown() {
-  throw OleServerError("Служба печати CUPS недоступна: " + lastError());
-}
+[[noreturn]] void schedulerDown() { throw OleServerError("Служба печати CUPS недоступна: " + lastError()); }
 
 }  // namespace
 
@@ -51,8 +49,7 @@ void CupsSpooler::checkQueue(const std::string &queue) {
   if (!http) schedulerDown();
   cups_dest_t *dest = cupsGetNamedDest(http.get(), queue.c_str(), nullptr);
   if (!dest) {
-    if (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE &&
-        cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)
+    if (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE && cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)
       schedulerDown();
     throw OleServerError("Принтер «" + queue + "» не найден в системе печати");
   }
@@ -75,8 +72,7 @@ int CupsSpooler::submitPdf(const std::string &queue, const std::string &title,
   if (copies > 1) count = cupsAddOption("copies", std::to_string(copies).c_str(), count, &options);
   const int job = cupsCreateJob(http.get(), queue.c_str(), title.c_str(), count, options);
   cupsFreeOptions(count, options);
-  if (job <= 0)
-    throw OleServerError("Принтер «" + queue + "» не принял задание: " + lastError());
+  if (job <= 0) throw OleServerError("Принтер «" + queue + "» не принял задание: " + lastError());
 
   auto fail = [&]() -> int {
     const std::string why = lastError();

@@ -16,8 +16,8 @@ public:
   static std::vector<std::string> listQueues(int timeoutMs = 3000);
 
   void checkQueue(const std::string &queue) override;
-  int submitPdf(const std::string &queue, const std::string &title,
-                const std::vector<std::uint8_t> &pdf, int copies) override;
+  int submitPdf(const std::string &queue, const std::string &title, const std::vector<std::uint8_t> &pdf,
+                int copies) override;
 };
 
 }  // namespace quorvel

@@ -9,9 +9,7 @@ namespace quorvel {
 
 namespace {
 
-[[noreturn]] void reject(const std::string &why) {
-  throw OleServerError("Неверный список страниц: " + why);
-}
+[[noreturn]] void reject(const std::string &why) { throw OleServerError("Неверный список страниц: " + why); }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -98,8 +96,7 @@ std::vector<int> parsePageList(std::string_view text, int pageCount) {
       p.skipBlanks();
       last = p.number();
       if (less(last, first))
-        reject("в диапазоне " + quote(first) + "-" + quote(last) +
-               " начало больше конца");
+        reject("в диапазоне " + quote(first) + "-" + quote(last) + " начало больше конца");
       p.skipBlanks();
     }
     if (first.value <= pageCount)
@@ -112,8 +109,7 @@ std::vector<int> parsePageList(std::string_view text, int pageCount) {
   std::sort(spans.begin(), spans.end());
   std::vector<int> pages;
   for (const auto &[from, to] : spans)
-    for (std::int64_t n = pages.empty() ? from : std::max<std::int64_t>(from, pages.back() + 1);
-         n <= to; ++n)
+    for (std::int64_t n = pages.empty() ? from : std::max<std::int64_t>(from, pages.back() + 1); n <= to; ++n)
       pages.push_back(static_cast<int>(n));
   if (pages.empty())
     reject("в документе нет таких страниц (всего страниц: " + std::to_string(pageCount) + ")");
@@ -133,10 +129,9 @@ std::vector<int> selectPages(const std::optional<std::string> &pageList, std::in
     std::erase_if(pages, [keep](int n) { return n % 2 != keep; });
   }
   if (pages.empty())
-    throw OleServerError(pageType == 2 ? "Нет страниц для печати: среди выбранных нет четных страниц"
-                         : pageType == 1
-                             ? "Нет страниц для печати: среди выбранных нет нечетных страниц"
-                             : "Нет страниц для печати: документ пуст");
+    throw OleServerError(pageType == 2   ? "Нет страниц для печати: среди выбранных нет четных страниц"
+                         : pageType == 1 ? "Нет страниц для печати: среди выбранных нет нечетных страниц"
+                                         : "Нет страниц для печати: документ пуст");
   return pages;
 }
 

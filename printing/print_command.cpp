@@ -10,8 +10,8 @@ void runPrintCommand(const PrintStrip &strip, const std::function<DispatchPtr()>
   if (strip.pageItem < 0) return showMessage(kChoosePages);
 
   getObject(automationObject(), {"Application", "WordBasic"})
-      ->call("FilePrintSetup", {{"Printer", Variant(*strip.printer)},
-                                {"DoNotSetAsSysDefault", Variant(std::int32_t{1})}});
+      ->call("FilePrintSetup",
+             {{"Printer", Variant(*strip.printer)}, {"DoNotSetAsSysDefault", Variant(std::int32_t{1})}});
 
   const bool useList = strip.pageItem == 1 && !strip.pageList.empty();
   const Variant pages = useList ? Variant(strip.pageList) : Variant::missing();
@@ -27,9 +27,9 @@ void runPrintCommand(const PrintStrip &strip, const std::function<DispatchPtr()>
                  {"Background", m, true},
                  {"Append", m, true},
                  {"Range", range, true}};
-  for (const char *name : {"OutputFileName", "From", "To", "Item", "PrintToFile", "Collate",
-                           "ActivePrinterMacGX", "PrintZoomColumn", "PrintZoomRow",
-                           "PrintZoomPaperWidth", "PrintZoomPaperHeight"})
+  for (const char *name :
+       {"OutputFileName", "From", "To", "Item", "PrintToFile", "Collate", "ActivePrinterMacGX",
+        "PrintZoomColumn", "PrintZoomRow", "PrintZoomPaperWidth", "PrintZoomPaperHeight"})
     args.push_back({name, m, true});
   getObject(automationObject(), {"Application"})->call("PrintOut", args);
 }

@@ -13,8 +13,8 @@ namespace quorvel {
 // The control strip as the print button reads it.
 struct PrintStrip {
   std::optional<std::string> printer;  // selected entry of the printer list
-  int pageItem = -1;                    // selected page item, -1 for none
-  std::string pageList;                 // text of the page-list box
+  int pageItem = -1;                   // selected page item, -1 for none
+  std::string pageList;                // text of the page-list box
   bool twoSided = false;
 };
 

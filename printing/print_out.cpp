@@ -11,8 +11,8 @@ std::vector<int> carryOutPrintOut(const PrintOutRequest &request, const PrintOut
 
   std::vector<int> jobs;
   auto send = [&](const std::vector<int> &side) {
-    jobs.push_back(ctx.spooler->submitPdf(ctx.printer, ctx.title, ctx.render(formatPageRange(side)),
-                                          request.copies));
+    jobs.push_back(
+        ctx.spooler->submitPdf(ctx.printer, ctx.title, ctx.render(formatPageRange(side)), request.copies));
   };
   if (!request.manualDuplex || pages.size() == 1) {
     send(pages);

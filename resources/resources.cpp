@@ -4,8 +4,7 @@
 
 namespace quorvel {
 
-std::optional<std::span<const std::uint8_t>> findResource(ResourceTable table,
-                                                          std::string_view name) {
+std::optional<std::span<const std::uint8_t>> findResource(ResourceTable table, std::string_view name) {
   auto same = [name](const Resource &r) {
     return std::equal(r.name.begin(), r.name.end(), name.begin(), name.end(), [](char a, char b) {
       auto low = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };

@@ -15,8 +15,7 @@ struct Resource {
 using ResourceTable = std::span<const Resource>;
 
 // Names match without regard to case.
-std::optional<std::span<const std::uint8_t>> findResource(ResourceTable table,
-                                                          std::string_view name);
+std::optional<std::span<const std::uint8_t>> findResource(ResourceTable table, std::string_view name);
 
 // The resources of this executable: the chart as "p1".
 ResourceTable builtInResources();

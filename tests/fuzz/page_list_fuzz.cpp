@@ -67,12 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     check(got.error.starts_with(kPrefix), "rejection names the page list");
     if (got.error.starts_with(kNoSuchPages)) {
       // The list itself is fine; a larger document may have pages for it.
-      check(!larger.pages ? larger.error.starts_with(kNoSuchPages)
-                          : upTo(*larger.pages, pageCount).empty(),
+      check(!larger.pages ? larger.error.starts_with(kNoSuchPages) : upTo(*larger.pages, pageCount).empty(),
             "'no such pages' only when no listed page is in the document");
     } else {
-      check(!larger.pages && larger.error == got.error,
-            "syntax errors do not depend on the page count");
+      check(!larger.pages && larger.error == got.error, "syntax errors do not depend on the page count");
     }
     return 0;
   }

@@ -29,8 +29,7 @@ bool pumpUntil(const std::function<bool()> &done, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
-    if (!g_main_context_iteration(nullptr, FALSE))
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
 }
@@ -75,7 +74,8 @@ bool FormRun::close() {
   std::error_code ec;
   const bool clean = fs::exists(m_root, ec) && fs::is_empty(m_root, ec);
   if (!clean)
-    for (const auto &e : fs::recursive_directory_iterator(m_root, ec)) std::fprintf(stderr, "left: %s\n", e.path().c_str());
+    for (const auto &e : fs::recursive_directory_iterator(m_root, ec))
+      std::fprintf(stderr, "left: %s\n", e.path().c_str());
   return clean;
 }
 
@@ -116,7 +116,8 @@ void sendKey(GtkWidget *widget, guint keyval, guint modifiers) {
     event->key.keyval = keyval;
     event->key.state = modifiers;
     event->key.time = GDK_CURRENT_TIME;
-    gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+    gdk_event_set_device(event,
+                         gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
     gtk_widget_event(widget, event);
     gdk_event_free(event);
   }
@@ -135,8 +136,8 @@ bool cupsHarness(const std::vector<std::string> &args) {
   argv.push_back(nullptr);
   gint status = -1;
   GError *error = nullptr;
-  if (!g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr,
-                    nullptr, &status, &error)) {
+  if (!g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr, nullptr,
+                    &status, &error)) {
     g_error_free(error);
     return false;
   }
@@ -173,8 +174,9 @@ std::string spawnOutput(std::vector<std::string> args) {
   argv.push_back(nullptr);
   gchar *out = nullptr;
   gint status = 0;
-  if (!g_spawn_sync(nullptr, argv.data(), nullptr, static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL),
-                    nullptr, nullptr, &out, nullptr, &status, nullptr))
+  if (!g_spawn_sync(nullptr, argv.data(), nullptr,
+                    static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
+                    nullptr, &out, nullptr, &status, nullptr))
     return {};
   std::string text = out ? out : "";
   g_free(out);
@@ -186,8 +188,7 @@ std::vector<int> pdfMarkers(const fs::path &pdf) {
   const std::string text = spawnOutput({"pdftotext", pdf.string(), "-"});
   std::vector<int> pages;
   static const std::regex marker("QMARK-PAGE-(\\d\\d)");
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), marker); it != std::sregex_iterator();
-       ++it)
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), marker); it != std::sregex_iterator(); ++it)
     pages.push_back(std::stoi((*it)[1]));
   return pages;
 }

@@ -218,9 +218,14 @@ TEST_F(Print, EngineShortcutsNeitherSaveNorOpenNorPrint) {
   form.oleContainer().setFocus();
   const auto windowsBefore = Gtk::Window::list_toplevels().size();
   const guint ctrl = GDK_CONTROL_MASK, shift = GDK_SHIFT_MASK;
-  for (const auto &[key, mods] : std::vector<std::pair<guint, guint>>{
-           {GDK_KEY_s, ctrl}, {GDK_KEY_S, ctrl | shift}, {GDK_KEY_p, ctrl}, {GDK_KEY_o, ctrl},
-           {GDK_KEY_w, ctrl}, {GDK_KEY_q, ctrl}, {GDK_KEY_F12, ctrl}, {GDK_KEY_e, ctrl | shift}})
+  for (const auto &[key, mods] : std::vector<std::pair<guint, guint>>{{GDK_KEY_s, ctrl},
+                                                                      {GDK_KEY_S, ctrl | shift},
+                                                                      {GDK_KEY_p, ctrl},
+                                                                      {GDK_KEY_o, ctrl},
+                                                                      {GDK_KEY_w, ctrl},
+                                                                      {GDK_KEY_q, ctrl},
+                                                                      {GDK_KEY_F12, ctrl},
+                                                                      {GDK_KEY_e, ctrl | shift}})
     sendKey(view->widget(), key, mods);
   pumpFor(2500);
   EXPECT_TRUE(capturedJobs(m_queue).empty());

@@ -44,7 +44,9 @@ TEST(Automation, UnknownMembersNameTheMember) {
   EXPECT_EQ(textOf([&] { p->call("Flag", {}); }), "Method 'Flag' not supported by automation object");
   EXPECT_EQ(textOf([&] { p->set("Child", Variant(1)); }),
             "Method 'Child' not supported by automation object");
-  EXPECT_EQ(textOf([&] { getObject(p, {"Child", "Child", "Missing"}); }),
+  EXPECT_EQ(textOf([&] {
+              getObject(p, {"Child", "Child", "Missing"});
+            }),
             "Method 'Missing' not supported by automation object");
 }
 
@@ -104,7 +106,8 @@ TEST(WordModel, ViewChainsReachTheServer) {
   getObject(doc, {"ActiveWindow", "ActivePane", "View", "Zoom"})->set("PageFit", Variant(std::int32_t{2}));
   getObject(doc, {"Application"})->set("DisplayAlerts", Variant(false));
   getObject(doc, {"Application", "WordBasic"})
-      ->call("FilePrintSetup", {{"Printer", Variant("Лазерный")}, {"DoNotSetAsSysDefault", Variant(std::int32_t{1})}});
+      ->call("FilePrintSetup",
+             {{"Printer", Variant("Лазерный")}, {"DoNotSetAsSysDefault", Variant(std::int32_t{1})}});
   EXPECT_EQ(server->calls, (std::vector<std::string>{"rulers 0", "fit 2", "alerts 0", "setup Лазерный 0"}));
   EXPECT_EQ(textOf([&] { getObject(doc, {"ActivePane"}); }),
             "Method 'ActivePane' not supported by automation object");
@@ -112,9 +115,12 @@ TEST(WordModel, ViewChainsReachTheServer) {
 
 TEST(WordModel, PrintOutArguments) {
   const Variant m = Variant::missing();
-  PrintOutRequest r = parsePrintOutArgs({{"Copies", Variant(std::int32_t{1})}, {"Pages", Variant("2-3")},
-                                         {"Range", Variant(std::int32_t{4})}, {"PageType", Variant(std::int32_t{1})},
-                                         {"ManualDuplexPrint", Variant(true)}, {"OutputFileName", m}});
+  PrintOutRequest r = parsePrintOutArgs({{"Copies", Variant(std::int32_t{1})},
+                                         {"Pages", Variant("2-3")},
+                                         {"Range", Variant(std::int32_t{4})},
+                                         {"PageType", Variant(std::int32_t{1})},
+                                         {"ManualDuplexPrint", Variant(true)},
+                                         {"OutputFileName", m}});
   EXPECT_EQ(r.pages, "2-3");
   EXPECT_EQ(r.pageType, 1);
   EXPECT_TRUE(r.manualDuplex);
@@ -123,11 +129,17 @@ TEST(WordModel, PrintOutArguments) {
   r = parsePrintOutArgs({{"Pages", Variant("2")}, {"Range", m}});
   EXPECT_FALSE(r.pages);
 
-  EXPECT_EQ(textOf([] { parsePrintOutArgs({{"Range", Variant(std::int32_t{4})}}); }),
+  EXPECT_EQ(textOf([] {
+              parsePrintOutArgs({{"Range", Variant(std::int32_t{4})}});
+            }),
             "Не указан список страниц для печати");
-  EXPECT_EQ(textOf([] { parsePrintOutArgs({{"OutputFileName", Variant("/tmp/x")}}); }),
+  EXPECT_EQ(textOf([] {
+              parsePrintOutArgs({{"OutputFileName", Variant("/tmp/x")}});
+            }),
             "Параметр печати OutputFileName не поддерживается");
-  EXPECT_EQ(textOf([] { parsePrintOutArgs({{"PageType", Variant(std::int32_t{3})}}); }),
+  EXPECT_EQ(textOf([] {
+              parsePrintOutArgs({{"PageType", Variant(std::int32_t{3})}});
+            }),
             "Неизвестный тип страниц для печати");
   EXPECT_EQ(textOf([] { parsePrintOutArgs({{"Colour", Variant(true)}}); }), "Параметр не найден");
 }

@@ -15,7 +15,8 @@ std::uint32_t u32At(const std::vector<std::uint8_t> &s, std::size_t at) {
 }  // namespace
 
 TEST(ContainerStream, HeaderThenDataUnchanged) {
-  for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{255}, std::size_t{256}, std::size_t{70000}}) {
+  for (std::size_t n :
+       {std::size_t{0}, std::size_t{1}, std::size_t{255}, std::size_t{256}, std::size_t{70000}}) {
     std::vector<std::uint8_t> data(n);
     std::iota(data.begin(), data.end(), std::uint8_t{7});
     const auto stream = buildContainerStream(data);

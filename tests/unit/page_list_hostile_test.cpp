@@ -64,12 +64,10 @@ std::vector<Case> cases() {
 
       // Huge numbers: past the end, never wrapped round.
       refused("IntMaxPlusOne", "2147483648", 5, "в документе нет таких страниц (всего страниц: 5)"),
-      refused("TwentyDigits", "99999999999999999999", 5,
-              "в документе нет таких страниц (всего страниц: 5)"),
+      refused("TwentyDigits", "99999999999999999999", 5, "в документе нет таких страниц (всего страниц: 5)"),
       ok("RangeToIntMaxPlusOne", "1-2147483648", 5, {1, 2, 3, 4, 5}),
       ok("RangeToTwentyDigits", "3-99999999999999999999", 5, {3, 4, 5}),
-      ok("LastPagesOfTheLargestDocument", "2147483646-2147483647", INT_MAX,
-         {2147483646, 2147483647}),
+      ok("LastPagesOfTheLargestDocument", "2147483646-2147483647", INT_MAX, {2147483646, 2147483647}),
       refused("ReversedPastIntMax", "2147483648-2147483647", INT_MAX,
               "в диапазоне 2147483648-2147483647 начало больше конца"),
       refused("ReversedFromTwentyDigits", "99999999999999999999-5", 5,
@@ -96,7 +94,10 @@ std::vector<Case> cases() {
       refused("FullwidthDigit", "1,３", 9, badCharAt(3)),
       refused("CyrillicLetter", "1,а", 9, badCharAt(3)),
       refused("CyrillicWord", "стр. 1", 9, badCharAt(1)),
-      refused("NbspBeforeNumber", "\xC2\xA0" "1", 9, badCharAt(1)),
+      refused("NbspBeforeNumber",
+              "\xC2\xA0"
+              "1",
+              9, badCharAt(1)),
       refused("NbspBeforeComma", "1\xC2\xA0,2", 9, badCharAt(2)),
       refused("OnlyNbsp", "\xC2\xA0", 9, badCharAt(1)),  // not the same as blank
 
@@ -105,7 +106,11 @@ std::vector<Case> cases() {
       refused("Newline", "1\n2", 5, badCharAt(2)),
       refused("CarriageReturn", "1\r", 5, badCharAt(2)),
       refused("VerticalTab", "\v1", 5, badCharAt(1)),
-      refused("Nul", std::string("1\0" "2", 3), 5, badCharAt(2)),
+      refused("Nul",
+              std::string("1\0"
+                          "2",
+                          3),
+              5, badCharAt(2)),
       refused("Delete", "1\x7f", 5, badCharAt(2)),
       refused("HighByte", "\xff", 5, badCharAt(1)),
 
@@ -132,8 +137,7 @@ std::vector<Case> cases() {
       ok("LongValidList", repeat("3-4,", 25000) + "9", 5, {3, 4}),
       ok("LongListOfWideRanges", repeat("1-99999,", 12500) + "100000", 100000, upTo(100000)),
       ok("LongRangeEnd", "1-" + std::string(100000, '9'), 5, {1, 2, 3, 4, 5}),
-      refused("LongNumber", std::string(100000, '1'), 5,
-              "в документе нет таких страниц (всего страниц: 5)"),
+      refused("LongNumber", std::string(100000, '1'), 5, "в документе нет таких страниц (всего страниц: 5)"),
       refused("LongReversedRange", "2" + std::string(99999, '0') + "-1", 5,
               "в диапазоне 20000000000000000000…-1 начало больше конца"),
       refused("LongGarbage", std::string(100000, 'x'), 5, "недопустимый символ «x» в позиции 1"),

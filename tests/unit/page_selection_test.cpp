@@ -48,8 +48,10 @@ TEST(PageList, RejectsWhatDoesNotParse) {
   EXPECT_EQ(rejection("-2", 3), prefix + "недопустимый символ «-» в позиции 1");
   EXPECT_EQ(rejection("1-2-3", 3), prefix + "недопустимый символ «-» в позиции 4");
   // Non-ASCII digits and control characters are not echoed into the message.
-  EXPECT_EQ(rejection("١", 3), prefix + "недопустимый символ в позиции 1 (допустимы цифры, «-», «,» и пробелы)");
-  EXPECT_EQ(rejection("1\n", 3), prefix + "недопустимый символ в позиции 2 (допустимы цифры, «-», «,» и пробелы)");
+  EXPECT_EQ(rejection("١", 3),
+            prefix + "недопустимый символ в позиции 1 (допустимы цифры, «-», «,» и пробелы)");
+  EXPECT_EQ(rejection("1\n", 3),
+            prefix + "недопустимый символ в позиции 2 (допустимы цифры, «-», «,» и пробелы)");
 }
 
 TEST(PageList, LongInputIsParsedWithoutBlowingUp) {

@@ -55,8 +55,8 @@ Outcome click(const PrintStrip &strip, int times = 1) {
   Recorder rec;
   std::vector<std::string> messages;
   for (int i = 0; i < times; ++i)
-    runPrintCommand(strip, [&] { return rec.object(); },
-                    [&](const std::string &t) { messages.push_back(t); });
+    runPrintCommand(
+        strip, [&] { return rec.object(); }, [&](const std::string &t) { messages.push_back(t); });
   return {rec.log, messages, rec.objectRequests};
 }
 
@@ -100,7 +100,7 @@ TEST(PrintCommand, EachPageItemSendsItsValues) {
       {0, "2-3", false, "missing", "0", "missing"},  // a list typed under "все" is not sent
       {1, "2-3", false, "\"2-3\"", "0", "4"},
       {1, "", false, "missing", "0", "missing"},  // empty list prints everything
-      {1, "   ", true, "\"   \"", "0", "4"},     // blanks are sent unchanged
+      {1, "   ", true, "\"   \"", "0", "4"},      // blanks are sent unchanged
       {1, " x,1 ", false, "\" x,1 \"", "0", "4"},
       {2, "5", false, "missing", "1", "missing"},
       {3, "", true, "missing", "2", "missing"},
@@ -139,8 +139,9 @@ struct Failing : Dispatch {
 
 TEST(PrintCommand, SetupFailureStopsBeforePrintOut) {
   std::vector<std::string> calls;
-  EXPECT_THROW(runPrintCommand({"x", 0, "", false}, [&] { return std::make_shared<Failing>(calls); },
-                               [](const std::string &) {}),
-               OleServerError);
+  EXPECT_THROW(
+      runPrintCommand(
+          {"x", 0, "", false}, [&] { return std::make_shared<Failing>(calls); }, [](const std::string &) {}),
+      OleServerError);
   EXPECT_EQ(calls, std::vector<std::string>{"FilePrintSetup"});
 }

@@ -62,8 +62,8 @@ TEST(PrintOut, OneJobOfExactlyTheChosenPages) {
   carryOutPrintOut(req("2-3", 0, false), r.ctx(4));
   carryOutPrintOut(req(std::nullopt, 2, false), r.ctx(4));
   carryOutPrintOut(req("1-3", 1, false), r.ctx(4));
-  EXPECT_EQ(r.spooler.jobs, (Jobs{"pdf|Таблица|1,2,3,4", "pdf|Таблица|2,3", "pdf|Таблица|2,4",
-                                  "pdf|Таблица|1,3"}));
+  EXPECT_EQ(r.spooler.jobs,
+            (Jobs{"pdf|Таблица|1,2,3,4", "pdf|Таблица|2,3", "pdf|Таблица|2,4", "pdf|Таблица|1,3"}));
   EXPECT_TRUE(r.prompts.empty());
 }
 
@@ -78,7 +78,7 @@ TEST(PrintOut, ManualDuplexAsksBetweenSides) {
   cancelled.answer = false;
   carryOutPrintOut(req(std::nullopt, 1, true), cancelled.ctx(7));
   EXPECT_EQ(cancelled.spooler.jobs, (Jobs{"pdf|Таблица|1,5"}));  // fronts of 1,3,5,7
-  EXPECT_EQ(cancelled.rendered, (Jobs{"1,5"}));                   // backs never rendered
+  EXPECT_EQ(cancelled.rendered, (Jobs{"1,5"}));                  // backs never rendered
 }
 
 TEST(PrintOut, ManualDuplexOfOnePageIsOneJobWithoutPrompt) {

@@ -57,9 +57,9 @@ TEST(ErrorBox, InnermostTextWins) {
 }
 
 TEST(Layout, MulDivRoundsToNearest) {
-  EXPECT_EQ(mulDiv(726, 16, 13), 894);   // 893.54
+  EXPECT_EQ(mulDiv(726, 16, 13), 894);  // 893.54
   EXPECT_EQ(mulDiv(13, 16, 13), 16);
-  EXPECT_EQ(mulDiv(5, 1, 2), 3);         // halves away from zero
+  EXPECT_EQ(mulDiv(5, 1, 2), 3);  // halves away from zero
   EXPECT_EQ(mulDiv(-5, 1, 2), -3);
   EXPECT_EQ(mulDiv(144, 13, 13), 144);
   EXPECT_EQ(mulDiv(2000000000, 3, 4), 1500000000);  // no overflow in between
@@ -83,7 +83,8 @@ TEST(Layout, CentredInTheWorkAreaNeverOffTheDesktop) {
 }
 
 TEST(Shortcuts, SaveOpenPrintCloseAndQuitAreBlocked) {
-  for (const char *k : {"s", "o", "p", "n", "w", "q"}) EXPECT_TRUE(isBlockedShortcut(k, true, false, false)) << k;
+  for (const char *k : {"s", "o", "p", "n", "w", "q"})
+    EXPECT_TRUE(isBlockedShortcut(k, true, false, false)) << k;
   EXPECT_TRUE(isBlockedShortcut("s", true, true, false));   // save as
   EXPECT_TRUE(isBlockedShortcut("o", true, true, false));   // print preview
   EXPECT_FALSE(isBlockedShortcut("p", true, true, false));  // superscript
