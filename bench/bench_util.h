@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/Main.h"
+#include "harness.h"
 
 namespace quorvel::bench {
 
@@ -93,6 +94,22 @@ inline void stopOnSignals() {
           return G_SOURCE_CONTINUE;
         },
         nullptr);
+}
+
+// Shows the window of `run` with its document loaded and the printer `queue`
+// chosen, as the user would before clicking; says on stderr what failed.
+// Ctrl-C and SIGTERM from then on stop the benchmark (stopRequested()).
+inline bool startOnQueue(test::FormRun &run, const std::string &queue) {
+  stopOnSignals();
+  if (!run.showAndStart() || run->oleContainer().isEmpty() || stopRequested()) {
+    std::fprintf(stderr, "the window did not start with the document\n");
+    return false;
+  }
+  if (!test::choosePrinter(run.form(), queue)) {
+    std::fprintf(stderr, "queue %s is not in the printer list\n", queue.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace quorvel::bench

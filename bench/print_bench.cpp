@@ -30,16 +30,8 @@ int main(int argc, char **argv) {
 
   CupsSpooler spooler;
   test::FormRun run(test::cupsServices(spooler, test::chartTable(doc)));
-  bench::stopOnSignals();
-  if (!run.showAndStart() || run->oleContainer().isEmpty() || bench::stopRequested()) {
-    std::fprintf(stderr, "the window did not start with the document\n");
-    return 1;
-  }
+  if (!bench::startOnQueue(run, queue)) return 1;
   TForm1 &form = run.form();
-  if (!test::choosePrinter(form, queue)) {
-    std::fprintf(stderr, "queue %s is not in the printer list\n", queue.c_str());
-    return 1;
-  }
   form.setRadioGroupIndex(0);
   form.Edit1().set_text("");
   form.CheckBox1().set_active(false);

@@ -82,16 +82,8 @@ int main(int argc, char **argv) {
 
   CupsSpooler spooler;
   test::FormRun run(test::cupsServices(spooler, builtInResources()));
-  bench::stopOnSignals();
-  if (!run.showAndStart() || run->oleContainer().isEmpty() || bench::stopRequested()) {
-    std::fprintf(stderr, "the window did not start with the chart\n");
-    return 1;
-  }
+  if (!bench::startOnQueue(run, queue)) return 1;
   TForm1 &form = run.form();
-  if (!test::choosePrinter(form, queue)) {
-    std::fprintf(stderr, "queue %s is not in the printer list\n", queue.c_str());
-    return 1;
-  }
   if (!test::pumpUntil([&] { return fitted(form); }, 10000)) {
     std::fprintf(stderr, "the chart was never fitted to the window\n");
     return 1;
