@@ -88,10 +88,13 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
     // No SVG loader on this system: the window manager's default icon will do.
   }
 
+  if (m_services.spooler) {
+    auto confirm =
+        m_services.confirm ? m_services.confirm : [this](const std::string &t) { return askOkCancel(t); };
+    m_printService = std::make_unique<SpoolerPrintService>(*m_services.spooler, std::move(confirm));
+  }
   ContainerEnv env;
-  env.spooler = m_services.spooler;
-  env.confirm =
-      m_services.confirm ? m_services.confirm : [this](const std::string &t) { return askOkCancel(t); };
+  env.printing = m_printService.get();
   env.reportError = [this](std::exception_ptr e) { handleException(e); };
   env.engineDir = m_services.engineDir;
   env.jobTitle = "Периодическая система химических элементов";

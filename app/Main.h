@@ -12,6 +12,7 @@
 #include "document/ole_container.h"
 #include "document/private_dir.h"
 #include "printing/print_command.h"
+#include "printing/print_out.h"
 #include "resources/resources.h"
 
 namespace quorvel {
@@ -71,6 +72,7 @@ private:
   Glib::RefPtr<Gtk::Builder> m_builder;
   FormServices m_services;
   std::unique_ptr<PrivateDir> m_privateDir;
+  std::unique_ptr<SpoolerPrintService> m_printService;
 
   Gtk::Frame *m_panel1 = nullptr;
   Gtk::Frame *m_panel2 = nullptr;

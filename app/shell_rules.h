@@ -1,6 +1,5 @@
 // Rules of the application shell that need no toolkit: the title, the text
-// of the error box, layout scaling and window placement, and which keys the
-// embedded view must not act on.
+// of the error box, layout scaling and window placement.
 #pragma once
 
 #include <exception>
@@ -41,9 +40,5 @@ struct Point {
 Point centredPosition(int workWidth, int workHeight, int frameWidth, int frameHeight,
                       Point desktopOrigin = {});
 
-// Save, open, print, new document, close and quit shortcuts, which the
-// embedded engine would otherwise act on. `key` is the lower-case letter or
-// the function key number as "F4".
-bool isBlockedShortcut(std::string_view key, bool ctrl, bool shift, bool alt);
 
 }  // namespace quorvel

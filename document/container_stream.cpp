@@ -4,7 +4,7 @@
 #include <array>
 #include <limits>
 
-#include "document/automation.h"
+#include "automation/automation.h"
 
 namespace quorvel {
 

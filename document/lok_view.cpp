@@ -5,6 +5,7 @@
 #include <LibreOfficeKit/LibreOfficeKitGtk.h>
 #include <LibreOfficeKit/LibreOfficeKitInit.h>
 #include <gtk/gtk.h>
+#include <json-glib/json-glib.h>
 
 #include <malloc.h>
 
@@ -12,7 +13,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "document/automation.h"
+#include "automation/automation.h"
 
 namespace quorvel {
 
@@ -74,6 +75,27 @@ void countTilePaints(LibreOfficeKitDocument *doc) {
 constexpr std::int64_t kPaintQuietUs = 3000;
 // A view that never stops painting still gets its zoom, at the cost of a tile.
 constexpr std::int64_t kZoomWaitCapUs = 500000;
+
+// The export filter's JSON options for the given pages.
+std::string pdfExportOptions(const std::string &pageRange) {
+  JsonBuilder *builder = json_builder_new();
+  json_builder_begin_object(builder);
+  json_builder_set_member_name(builder, "PageRange");
+  json_builder_begin_object(builder);
+  json_builder_set_member_name(builder, "type");
+  json_builder_add_string_value(builder, "string");
+  json_builder_set_member_name(builder, "value");
+  json_builder_add_string_value(builder, pageRange.c_str());
+  json_builder_end_object(builder);
+  json_builder_end_object(builder);
+  JsonNode *root = json_builder_get_root(builder);
+  gchar *text = json_to_string(root, FALSE);
+  std::string options = text;
+  g_free(text);
+  json_node_unref(root);
+  g_object_unref(builder);
+  return options;
+}
 
 }  // namespace
 
@@ -240,11 +262,7 @@ std::vector<std::uint8_t> LokView::exportPdf(const std::string &pageRange, const
   const fs::path out = scratch / "print.pdf";
   std::error_code ec;
   fs::remove(out, ec);
-  // The range is digits and commas only, but build the JSON as if it were not.
-  gchar *escaped = g_strescape(pageRange.c_str(), nullptr);
-  const std::string options =
-      std::string("{\"PageRange\":{\"type\":\"string\",\"value\":\"") + escaped + "\"}}";
-  g_free(escaped);
+  const std::string options = pdfExportOptions(pageRange);
   const std::string url = fileUrl(out);
   const int ok = m_doc->pClass->saveAs(m_doc, url.c_str(), "pdf", options.c_str());
   std::vector<std::uint8_t> bytes;

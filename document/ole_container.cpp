@@ -4,9 +4,9 @@
 
 #include <fstream>
 
-#include "app/shell_rules.h"
+#include "automation/word_model.h"
 #include "document/container_stream.h"
-#include "document/word_model.h"
+#include "document/shortcuts.h"
 
 namespace quorvel {
 
@@ -41,25 +41,22 @@ public:
   void filePrintSetup(const std::string &printer, bool /*setAsSystemDefault*/) override {
     check();
     // The system's default printer and the user's own settings stay as they are.
-    if (!m_c.m_env.spooler) throw OleServerError("Печать недоступна");
-    m_c.m_env.spooler->checkQueue(printer);
+    if (!m_c.m_env.printing) throw OleServerError("Печать недоступна");
+    m_c.m_env.printing->checkPrinter(printer);
     m_printer = printer;
   }
   void printOut(const PrintOutRequest &request) override {
     check();
-    if (!m_c.m_env.spooler || !m_c.m_env.privateDir) throw OleServerError("Печать недоступна");
-    PrintOutContext ctx;
-    ctx.printer = m_printer;
-    ctx.title = m_c.m_env.jobTitle;
-    ctx.pageCount = m_c.m_view->pageCount();
-    ctx.spooler = m_c.m_env.spooler;
-    ctx.confirm = m_c.m_env.confirm;
+    if (!m_c.m_env.printing || !m_c.m_env.privateDir) throw OleServerError("Печать недоступна");
+    PrintableDocument doc;
+    doc.title = m_c.m_env.jobTitle;
+    doc.pageCount = m_c.m_view->pageCount();
     const fs::path scratch = m_c.m_env.privateDir->sub("print");
-    ctx.render = [this, scratch](const std::string &range) {
+    doc.render = [this, scratch](const std::string &range) {
       check();
       return m_c.m_view->exportPdf(range, scratch);
     };
-    carryOutPrintOut(request, ctx);
+    m_c.m_env.printing->printOut(m_printer, request, doc);
   }
 
 private:

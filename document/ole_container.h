@@ -11,18 +11,17 @@
 #include <span>
 #include <string>
 
-#include "document/automation.h"
+#include "automation/automation.h"
+#include "automation/print_service.h"
 #include "document/lok_view.h"
 #include "document/private_dir.h"
-#include "printing/print_out.h"
 
 namespace quorvel {
 
 // What the container needs from the program around it.
 struct ContainerEnv {
   PrivateDir *privateDir = nullptr;
-  PrintSpooler *spooler = nullptr;
-  std::function<bool(const std::string &)> confirm;     // OK / Cancel question
+  PrintService *printing = nullptr;
   std::function<void(std::exception_ptr)> reportError;  // the default error handler
   std::string jobTitle;
   std::string engineDir = lokProgramDir();  // where LibreOffice is installed

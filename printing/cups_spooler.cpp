@@ -5,7 +5,7 @@
 #include <memory>
 #include <string_view>
 
-#include "document/automation.h"
+#include "automation/automation.h"
 
 namespace quorvel {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "document/automation.h"
+#include "automation/automation.h"
 
 namespace quorvel {
 

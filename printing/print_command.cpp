@@ -1,6 +1,6 @@
 #include "printing/print_command.h"
 
-#include "document/word_model.h"
+#include "automation/word_model.h"
 
 namespace quorvel {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "document/automation.h"
+#include "automation/automation.h"
 
 namespace quorvel {
 

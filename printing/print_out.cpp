@@ -1,6 +1,6 @@
 #include "printing/print_out.h"
 
-#include "document/automation.h"
+#include "automation/automation.h"
 #include "printing/page_selection.h"
 
 namespace quorvel {
@@ -22,6 +22,18 @@ std::vector<int> carryOutPrintOut(const PrintOutRequest &request, const PrintOut
   send(sides.fronts);
   if (ctx.confirm(kBackSidesPrompt)) send(sides.backs);
   return jobs;
+}
+
+void SpoolerPrintService::printOut(const std::string &printer, const PrintOutRequest &request,
+                                   const PrintableDocument &document) {
+  PrintOutContext ctx;
+  ctx.printer = printer;
+  ctx.title = document.title;
+  ctx.pageCount = document.pageCount;
+  ctx.render = document.render;
+  ctx.spooler = &m_spooler;
+  ctx.confirm = m_confirm;
+  carryOutPrintOut(request, ctx);
 }
 
 }  // namespace quorvel

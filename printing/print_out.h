@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "document/word_model.h"
+#include "automation/print_service.h"
+#include "automation/word_model.h"
 
 namespace quorvel {
 
@@ -38,5 +39,20 @@ struct PrintOutContext {
 
 // Returns the ids of the jobs sent.
 std::vector<int> carryOutPrintOut(const PrintOutRequest &request, const PrintOutContext &ctx);
+
+// The print service the document container is given: the spooler's queues,
+// and `confirm` for the question between the two sides.
+class SpoolerPrintService : public PrintService {
+public:
+  SpoolerPrintService(PrintSpooler &spooler, std::function<bool(const std::string &prompt)> confirm)
+      : m_spooler(spooler), m_confirm(std::move(confirm)) {}
+  void checkPrinter(const std::string &printer) override { m_spooler.checkQueue(printer); }
+  void printOut(const std::string &printer, const PrintOutRequest &request,
+                const PrintableDocument &document) override;
+
+private:
+  PrintSpooler &m_spooler;
+  std::function<bool(const std::string &)> m_confirm;
+};
 
 }  // namespace quorvel

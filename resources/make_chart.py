@@ -373,8 +373,11 @@ def convert(fodt_path, out_path, soffice):
     cmd = [soffice, "--headless", "--norestore",
            "-env:UserInstallation=file://" + profile,
            "--convert-to", "doc:MS Word 97", "--outdir", outdir, fodt_path]
+    # No lock files: one left beside the chart makes LibreOffice report it
+    # as in use.
+    env = dict(os.environ, SAL_ENABLE_FILE_LOCKING="0")
     res = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                         timeout=300)
+                         timeout=300, env=env)
     produced = os.path.join(
         outdir, os.path.splitext(os.path.basename(fodt_path))[0] + ".doc")
     if res.returncode != 0 or not os.path.isfile(produced):
@@ -388,6 +391,11 @@ def convert(fodt_path, out_path, soffice):
     tmp_out = out_path + ".tmp"
     shutil.copyfile(produced, tmp_out)
     os.replace(tmp_out, out_path)
+    # A lock left by opening the old chart in LibreOffice no longer applies.
+    lock = os.path.join(os.path.dirname(out_path),
+                        ".~lock." + os.path.basename(out_path) + "#")
+    if os.path.exists(lock):
+        os.remove(lock)
 
 
 def main(argv=None):

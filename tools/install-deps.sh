@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config
-  libgtkmm-3.0-dev libcups2-dev libreofficekit-dev liblibreofficekitgtk
+  libgtkmm-3.0-dev libjson-glib-dev libcups2-dev libreofficekit-dev liblibreofficekitgtk
   googletest libgtest-dev libgmock-dev
   # run: the document engine and fonts with Cyrillic coverage
   libreoffice-writer libreoffice-core fonts-dejavu-core fonts-liberation2

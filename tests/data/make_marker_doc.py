@@ -44,7 +44,8 @@ def main():
             f.write(HEAD + body + TAIL)
         subprocess.run(["soffice", f"-env:UserInstallation=file://{tmp}/profile", "--headless",
                         "--convert-to", "doc:MS Word 97", "--outdir", tmp, src],
-                       check=True, stdout=subprocess.DEVNULL)
+                       check=True, stdout=subprocess.DEVNULL,
+                       env=dict(os.environ, SAL_ENABLE_FILE_LOCKING="0"))
         shutil.move(src[:-5] + ".doc", out)
 
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "document/automation.h"
+#include "automation/automation.h"
 #include "document/container_stream.h"
 
 using namespace quorvel;

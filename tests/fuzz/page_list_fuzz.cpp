@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "document/automation.h"
+#include "automation/automation.h"
 #include "printing/page_selection.h"
 
 using quorvel::OleServerError;

@@ -1,8 +1,8 @@
-#include "document/automation.h"
+#include "automation/automation.h"
 
 #include <gtest/gtest.h>
 
-#include "document/word_model.h"
+#include "automation/word_model.h"
 
 using namespace quorvel;
 

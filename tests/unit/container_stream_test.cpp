@@ -4,7 +4,7 @@
 
 #include <numeric>
 
-#include "document/automation.h"
+#include "automation/automation.h"
 
 using namespace quorvel;
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <ostream>
 
-#include "document/automation.h"
+#include "automation/automation.h"
 #include "printing/page_selection.h"
 
 using namespace quorvel;

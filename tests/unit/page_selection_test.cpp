@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "document/automation.h"
+#include "automation/automation.h"
 
 using namespace quorvel;
 using Pages = std::vector<int>;

@@ -81,17 +81,3 @@ TEST(Layout, CentredInTheWorkAreaNeverOffTheDesktop) {
   EXPECT_EQ(centredPosition(640, 480, 736, 557), (Point{0, 0}));
   EXPECT_EQ(centredPosition(640, 480, 736, 557, {-1280, 0}), (Point{-48, 0}));
 }
-
-TEST(Shortcuts, SaveOpenPrintCloseAndQuitAreBlocked) {
-  for (const char *k : {"s", "o", "p", "n", "w", "q"})
-    EXPECT_TRUE(isBlockedShortcut(k, true, false, false)) << k;
-  EXPECT_TRUE(isBlockedShortcut("s", true, true, false));   // save as
-  EXPECT_TRUE(isBlockedShortcut("o", true, true, false));   // print preview
-  EXPECT_FALSE(isBlockedShortcut("p", true, true, false));  // superscript
-  EXPECT_TRUE(isBlockedShortcut("F4", true, false, false));
-  EXPECT_TRUE(isBlockedShortcut("F4", false, false, true));
-  EXPECT_FALSE(isBlockedShortcut("s", false, false, false));  // typing the letter
-  EXPECT_FALSE(isBlockedShortcut("b", true, false, false));   // bold stays
-  EXPECT_FALSE(isBlockedShortcut("z", true, false, false));   // undo stays
-  EXPECT_FALSE(isBlockedShortcut("", true, false, false));
-}

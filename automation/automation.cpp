@@ -1,4 +1,4 @@
-#include "document/automation.h"
+#include "automation/automation.h"
 
 #include <algorithm>
 #include <cstdio>

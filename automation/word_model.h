@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "document/automation.h"
+#include "automation/automation.h"
 
 namespace quorvel {
 

@@ -1,4 +1,4 @@
-#include "document/word_model.h"
+#include "automation/word_model.h"
 
 #include <algorithm>
 #include <array>

@@ -1,0 +1,32 @@
+// The print system as the document server sees it. The printing subsystem
+// provides it and the program hands it to the document container, so the
+// container prints without knowing how.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "automation/word_model.h"
+
+namespace quorvel {
+
+// The document as it now stands, ready to be rendered page by page.
+struct PrintableDocument {
+  std::string title;  // the job title
+  int pageCount = 0;
+  // PDF of the given pages ("1,3,5"); throws when the engine cannot render.
+  std::function<std::vector<std::uint8_t>(const std::string &pageRange)> render;
+};
+
+class PrintService {
+public:
+  virtual ~PrintService() = default;
+  // Throws OleServerError when `printer` cannot take jobs now.
+  virtual void checkPrinter(const std::string &printer) = 0;
+  virtual void printOut(const std::string &printer, const PrintOutRequest &request,
+                        const PrintableDocument &document) = 0;
+};
+
+}  // namespace quorvel
