@@ -13,7 +13,9 @@ packages=(
   cups cups-client cups-bsd cups-filters printer-driver-cups-pdf
   xvfb xauth xdotool x11-utils openbox imagemagick poppler-utils
   # checks
-  clang clang-format clang-tidy libclang-rt-14-dev
+  clang clang-format clang-tidy libclang-rt-14-dev appstream desktop-file-utils
+  # the Debian package
+  dpkg-dev debhelper lintian
 )
 
 missing=()
@@ -21,8 +23,15 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if ((${#missing[@]})); then
-  if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -q
-  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # sudo drops DEBIAN_FRONTEND from the environment: it goes on the command
+  # line, so apt never stops to ask.
+  apt() {
+    if [ "$(id -u)" -eq 0 ]; then
+      DEBIAN_FRONTEND=noninteractive apt-get "$@"
+    else
+      sudo DEBIAN_FRONTEND=noninteractive apt-get "$@"
+    fi
+  }
+  apt update -q
+  apt install -y -q --no-install-recommends "${missing[@]}"
 fi

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the Debian package from this tree with dpkg-buildpackage (Debian's
+# build flags, hardening on, stripped, debug symbols in quorvel-dbgsym) and
+# checks it with lintian: any error or warning fails.
+#
+#   tools/build-package.sh        # writes build-deb/quorvel_VERSION_amd64.deb
+#
+# The build runs in a scratch copy of the files git knows (committed or not,
+# ignored ones left out), because dpkg-buildpackage writes its results next to
+# the source folder and leaves build files inside it.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+out="$root/build-deb"
+
+"$root/tools/install-deps.sh"
+
+work=$(mktemp -d /tmp/quorvel-deb.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+src="$work/quorvel"
+mkdir "$src"
+if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  (cd "$root" && git ls-files -z --cached --others --exclude-standard |
+     while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
+     tar --null -T - -cf -) | tar -xf - -C "$src"
+else
+  tar -C "$root" --exclude='./build*' --exclude=./.git -cf - . | tar -xf - -C "$src"
+fi
+
+(cd "$src" && DEB_BUILD_OPTIONS="parallel=2 ${DEB_BUILD_OPTIONS:-}" dpkg-buildpackage -b -us -uc)
+
+mkdir -p "$out"
+rm -f "$out"/quorvel_* "$out"/quorvel-dbgsym_*
+mv "$work"/quorvel_*.deb "$work"/quorvel-dbgsym_*.deb "$work"/quorvel_*.buildinfo "$work"/quorvel_*.changes "$out"/
+
+changes=$(ls "$out"/quorvel_*.changes)
+echo "== lintian"
+lintian --info --display-experimental --pedantic --fail-on error,warning "$changes"
+echo "Package: $(ls "$out"/quorvel_*.deb)"
