@@ -6,6 +6,7 @@
 #include <csignal>
 
 #include <climits>
+#include <cmath>
 
 #include "app/shell_rules.h"
 #include "document/container_stream.h"
@@ -95,7 +96,7 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
   }
   ContainerEnv env;
   env.printing = m_printService.get();
-  env.reportError = [this](std::exception_ptr e) { handleException(e); };
+  env.reportError = [this](const std::exception_ptr &e) { handleException(e); };
   env.engineDir = m_services.engineDir;
   env.jobTitle = "Периодическая система химических элементов";
   m_oleContainer->setEnv(std::move(env));
@@ -131,7 +132,7 @@ std::string TForm1::title() {
 
 void TForm1::applyFontAndScale() {
   const double resolution = get_screen()->get_resolution();
-  const int dpi = resolution > 0 ? static_cast<int>(resolution + 0.5) : 96;
+  const int dpi = resolution > 0 ? static_cast<int>(std::lround(resolution)) : 96;
   const int fontPx = scaledFontHeight(kFontHeight, dpi);
 
   auto fontCss = Gtk::CssProvider::create();
@@ -200,10 +201,10 @@ void TForm1::OleContainerRun() {
   }
   // Built for this load only; the container keeps nothing of it.
   const std::vector<std::uint8_t> stream = buildContainerStream(*resource);
-  m_oleContainer->loadFromStream(stream, [this](std::exception_ptr error) { finishStart(error); });
+  m_oleContainer->loadFromStream(stream, [this](const std::exception_ptr &error) { finishStart(error); });
 }
 
-void TForm1::finishStart(std::exception_ptr error) {
+void TForm1::finishStart(const std::exception_ptr &error) {
   try {
     if (error) std::rethrow_exception(error);
     if (!m_oleContainer->isEmpty()) {
@@ -279,7 +280,7 @@ void TForm1::messageBox(const std::string &text) {
   runBox(box);
 }
 
-void TForm1::handleException(std::exception_ptr error) {
+void TForm1::handleException(const std::exception_ptr &error) {
   const std::string text = errorBoxText(error);
   if (boxHook) return boxHook(text, true);
   Gtk::MessageDialog box(*this, text, false, Gtk::MESSAGE_ERROR, Gtk::BUTTONS_OK, true);

@@ -33,6 +33,8 @@ public:
   static std::unique_ptr<TForm1> create(FormServices services);
   TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, FormServices services);
   ~TForm1() override;
+  TForm1(const TForm1 &) = delete;
+  TForm1 &operator=(const TForm1 &) = delete;
 
   void FormShow();
   void FormResize();
@@ -42,7 +44,7 @@ public:
   // The application's title: message-box captions.
   static std::string title();
   // The default error handler: the error box, then back to the event loop.
-  void handleException(std::exception_ptr error);
+  void handleException(const std::exception_ptr &error);
   void messageBox(const std::string &text);
 
   // True once the start-up routine has finished, whatever its outcome.
@@ -63,7 +65,7 @@ public:
 private:
   void applyFontAndScale();
   void centre();
-  void finishStart(std::exception_ptr error);
+  void finishStart(const std::exception_ptr &error);
   bool onConfigure(GdkEventConfigure *event);
   bool onWindowState(GdkEventWindowState *event);
   bool askOkCancel(const std::string &text);

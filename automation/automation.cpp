@@ -1,7 +1,6 @@
 #include "automation/automation.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace quorvel {
 
@@ -58,9 +57,10 @@ std::string systemMessage(std::uint32_t code) {
 static std::string sysErrorText(std::uint32_t code) {
   std::string text = systemMessage(code);
   if (!text.empty()) return text;
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "OLE error %.8x", code);
-  return buf;
+  static constexpr char kDigits[] = "0123456789abcdef";
+  text = "OLE error ";
+  for (int shift = 28; shift >= 0; shift -= 4) text += kDigits[(code >> shift) & 0xFU];
+  return text;
 }
 
 OleSysError::OleSysError(std::uint32_t code) : OleError(sysErrorText(code)), m_code(code) {}
@@ -90,9 +90,9 @@ Variant Dispatch::call(std::string_view member, const NamedArgs &) {
   throw OleError(unsupportedMemberText(member));
 }
 
-void TableDispatch::onGet(std::string name, Getter g) { m_members[lower(name)].get = std::move(g); }
-void TableDispatch::onSet(std::string name, Setter s) { m_members[lower(name)].set = std::move(s); }
-void TableDispatch::onCall(std::string name, Method m) { m_members[lower(name)].call = std::move(m); }
+void TableDispatch::onGet(std::string_view name, Getter g) { m_members[lower(name)].get = std::move(g); }
+void TableDispatch::onSet(std::string_view name, Setter s) { m_members[lower(name)].set = std::move(s); }
+void TableDispatch::onCall(std::string_view name, Method m) { m_members[lower(name)].call = std::move(m); }
 
 const TableDispatch::Member *TableDispatch::find(std::string_view name) const {
   auto it = m_members.find(lower(name));

@@ -117,9 +117,9 @@ protected:
   using Getter = std::function<Variant()>;
   using Setter = std::function<void(const Variant &)>;
   using Method = std::function<Variant(const NamedArgs &)>;
-  void onGet(std::string name, Getter g);
-  void onSet(std::string name, Setter s);
-  void onCall(std::string name, Method m);
+  void onGet(std::string_view name, Getter g);
+  void onSet(std::string_view name, Setter s);
+  void onCall(std::string_view name, Method m);
 
 private:
   struct Member {

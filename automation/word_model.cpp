@@ -12,21 +12,21 @@ using ServerPtr = std::shared_ptr<DocumentServer>;
 
 class ZoomObject : public TableDispatch {
 public:
-  explicit ZoomObject(ServerPtr s) {
+  explicit ZoomObject(const ServerPtr &s) {
     onSet("PageFit", [s](const Variant &v) { s->setPageFit(v.asInt()); });
   }
 };
 
 class ViewObject : public TableDispatch {
 public:
-  explicit ViewObject(ServerPtr s) {
+  explicit ViewObject(const ServerPtr &s) {
     onGet("Zoom", [s] { return Variant(DispatchPtr(std::make_shared<ZoomObject>(s))); });
   }
 };
 
 class PaneObject : public TableDispatch {
 public:
-  explicit PaneObject(ServerPtr s) {
+  explicit PaneObject(const ServerPtr &s) {
     onSet("DisplayRulers", [s](const Variant &v) { s->setDisplayRulers(v.asBool()); });
     onGet("View", [s] { return Variant(DispatchPtr(std::make_shared<ViewObject>(s))); });
   }
@@ -34,14 +34,14 @@ public:
 
 class WindowObject : public TableDispatch {
 public:
-  explicit WindowObject(ServerPtr s) {
+  explicit WindowObject(const ServerPtr &s) {
     onGet("ActivePane", [s] { return Variant(DispatchPtr(std::make_shared<PaneObject>(s))); });
   }
 };
 
 class WordBasicObject : public TableDispatch {
 public:
-  explicit WordBasicObject(ServerPtr s) {
+  explicit WordBasicObject(const ServerPtr &s) {
     onCall("FilePrintSetup", [s](const NamedArgs &args) {
       const Variant *printer = findArg(args, "Printer");
       if (!printer || printer->isMissing()) throw OleServerError("Не указано имя принтера");
@@ -55,7 +55,7 @@ public:
 
 class ApplicationObject : public TableDispatch {
 public:
-  explicit ApplicationObject(ServerPtr s) {
+  explicit ApplicationObject(const ServerPtr &s) {
     onSet("DisplayAlerts", [s](const Variant &v) { s->setDisplayAlerts(v.asBool()); });
     onGet("WordBasic", [s] { return Variant(DispatchPtr(std::make_shared<WordBasicObject>(s))); });
     onCall("PrintOut", [s](const NamedArgs &args) {
@@ -67,7 +67,7 @@ public:
 
 class DocumentObject : public TableDispatch {
 public:
-  explicit DocumentObject(ServerPtr s) {
+  explicit DocumentObject(const ServerPtr &s) {
     onGet("ActiveWindow", [s] { return Variant(DispatchPtr(std::make_shared<WindowObject>(s))); });
     onGet("Application", [s] { return Variant(DispatchPtr(std::make_shared<ApplicationObject>(s))); });
   }
@@ -77,8 +77,8 @@ bool given(const Variant *v) { return v && !v->isMissing() && !v->isEmpty(); }
 
 }  // namespace
 
-DispatchPtr makeDocumentObject(std::shared_ptr<DocumentServer> server) {
-  return std::make_shared<DocumentObject>(std::move(server));
+DispatchPtr makeDocumentObject(const std::shared_ptr<DocumentServer> &server) {
+  return std::make_shared<DocumentObject>(server);
 }
 
 PrintOutRequest parsePrintOutArgs(const NamedArgs &args) {

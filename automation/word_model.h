@@ -39,7 +39,7 @@ public:
 };
 
 // The document's automation object.
-DispatchPtr makeDocumentObject(std::shared_ptr<DocumentServer> server);
+DispatchPtr makeDocumentObject(const std::shared_ptr<DocumentServer> &server);
 
 // Turns PrintOut's named arguments into a request; rejects arguments this
 // server cannot honour instead of silently ignoring them.

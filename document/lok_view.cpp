@@ -105,7 +105,7 @@ void LokView::seedProfile(const fs::path &profileDir) {
   fs::create_directories(profileDir / "user");
   std::ofstream out(profileDir / "user" / "registrymodifications.xcu");
   auto item = [&out](const char *path, const char *prop, const char *value) {
-    out << "<item oor:path=\"" << path << "\"><prop oor:name=\"" << prop << "\" oor:op=\"fuse\"><value>"
+    out << R"(<item oor:path=")" << path << R"("><prop oor:name=")" << prop << R"(" oor:op="fuse"><value>)"
         << value << "</value></prop></item>\n";
   };
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -131,7 +131,7 @@ void LokView::seedProfile(const fs::path &profileDir) {
   if (!out) throw OleServerError("Не удалось подготовить профиль LibreOffice");
 }
 
-LokView::LokView(const fs::path &profileDir, const std::string &programDir) {
+LokView::LokView(const fs::path &profileDir, const std::string &programDir) : m_programDir(programDir) {
   // Tiles and the engine's page buffers are large, short-lived blocks. With
   // the allocator's sliding threshold they soon come from the heap, where
   // they fragment it and hold resident pages; a fixed threshold keeps them
@@ -140,7 +140,6 @@ LokView::LokView(const fs::path &profileDir, const std::string &programDir) {
   seedProfile(profileDir);
   GError *error = nullptr;
   const std::string profile = fileUrl(profileDir);
-  m_programDir = programDir;
   m_profileUrl = profile;
   m_view = lok_doc_view_new_from_user_profile(programDir.c_str(), profile.c_str(), nullptr, &error);
   if (!m_view) engineFailure("Не удалось запустить LibreOffice", error);
@@ -168,7 +167,7 @@ LokView::~LokView() {
     // lock they need, so it must only run once they are idle: with the view
     // out of the window no new drawing work is queued, and what is queued
     // drains within a few tile renders.
-    g_usleep(150 * 1000);
+    g_usleep(150 * G_TIME_SPAN_MILLISECOND);
     gtk_widget_destroy(m_view);
     // The widget stops the engine only when it holds a document. After a
     // failed open, stop it here, or it writes its profile at process exit,
@@ -244,8 +243,8 @@ void LokView::setZoom(double zoom) {
   m_zoomSource = g_timeout_add_full(G_PRIORITY_DEFAULT_IDLE, 2, &LokView::applyZoomWhenIdle, this, nullptr);
 }
 
-int LokView::applyZoomWhenIdle(void *data) {
-  auto *self = static_cast<LokView *>(data);
+int LokView::applyZoomWhenIdle(void *view) {
+  auto *self = static_cast<LokView *>(view);
   const std::int64_t now = g_get_monotonic_time();
   const bool quiet = g_paintsRunning.load() == 0 && now - g_lastPaintEndUs.load() >= kPaintQuietUs;
   if (!quiet && now - self->m_zoomAskedUs < kZoomWaitCapUs) return G_SOURCE_CONTINUE;

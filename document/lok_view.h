@@ -10,8 +10,11 @@
 #include <string>
 #include <vector>
 
-typedef struct _GtkWidget GtkWidget;
-typedef struct _LibreOfficeKitDocument LibreOfficeKitDocument;
+// The C libraries' own names, so that this header needs neither of them.
+// NOLINTBEGIN(bugprone-reserved-identifier)
+using GtkWidget = struct _GtkWidget;
+using LibreOfficeKitDocument = struct _LibreOfficeKitDocument;
+// NOLINTEND(bugprone-reserved-identifier)
 
 namespace quorvel {
 
@@ -52,7 +55,7 @@ public:
 
 private:
   struct Pending;
-  static int applyZoomWhenIdle(void *self);
+  static int applyZoomWhenIdle(void *view);
   GtkWidget *m_view = nullptr;
   LibreOfficeKitDocument *m_doc = nullptr;
   double m_pendingZoom = 0;

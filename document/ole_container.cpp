@@ -115,10 +115,10 @@ void OleContainer::loadFromStream(std::span<const std::uint8_t> stream,
 }
 
 void OleContainer::startEngine(const fs::path &file, std::function<void(std::exception_ptr)> done) {
-  auto finish = [file, done](std::exception_ptr error) {
+  auto finish = [file, done = std::move(done)](std::exception_ptr error) {
     std::error_code ec;
     fs::remove(file, ec);
-    done(error);
+    done(std::move(error));
   };
   try {
     // The engine's temporary files go to this run's folder too.
@@ -128,7 +128,7 @@ void OleContainer::startEngine(const fs::path &file, std::function<void(std::exc
     m_view.reset();
     return finish(std::current_exception());
   }
-  m_view->open(file, [this, finish](std::exception_ptr error) {
+  m_view->open(file, [this, finish](const std::exception_ptr &error) {
     if (error) {
       // Not from inside the engine's own callback.
       Glib::signal_idle().connect_once(sigc::track_obj([this] { m_view.reset(); }, *this));

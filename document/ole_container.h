@@ -33,6 +33,8 @@ class OleContainer : public Gtk::Frame {
 public:
   OleContainer(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder);
   ~OleContainer() override;
+  OleContainer(const OleContainer &) = delete;
+  OleContainer &operator=(const OleContainer &) = delete;
 
   void setEnv(ContainerEnv env) { m_env = std::move(env); }
   void setPrivateDir(PrivateDir *dir) { m_env.privateDir = dir; }
