@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Sets everything up on Debian 12 and runs every test: the unit suite, the
 # window, engine and print tests against a virtual X server and a private
-# CUPS scheduler, the unit suite again under ASan/UBSan, and the fuzzers.
+# CUPS scheduler, clang-tidy, the unit suite again under ASan/UBSan, and the
+# fuzzers.
 #
 #   tools/test.sh [--quick [CTEST ARGS]]
-#     --quick skips the sanitizer build and the fuzzers; what follows goes to
-#     ctest (say -R Form. to run only the window tests)
+#     --quick skips clang-tidy, the sanitizer build and the fuzzers; what
+#     follows goes to ctest (say -R Form. to run only the window tests)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 quick=0
@@ -47,6 +48,7 @@ mkdir -p "$TMPDIR"
 ctest --test-dir "$root/build" --output-on-failure --timeout 300 "$@"
 
 if [ "$quick" = 0 ]; then
+  "$root/tools/tidy.sh" "$root/build"
   "$root/tools/sanitize.sh"
   "$root/tools/fuzz.sh" 60
 fi
