@@ -35,4 +35,5 @@ mv "$work"/quorvel_*.deb "$work"/quorvel-dbgsym_*.deb "$work"/quorvel_*.buildinf
 changes=$(ls "$out"/quorvel_*.changes)
 echo "== lintian"
 lintian --info --display-experimental --pedantic --fail-on error,warning "$changes"
+echo "lintian: no errors or warnings"
 echo "Package: $(ls "$out"/quorvel_*.deb)"

@@ -44,6 +44,7 @@ chmod 0755 "$work"
 pids=()
 session=
 installing=0
+started=$SECONDS
 cleanup() {
   local rc=$?
   set +e
@@ -80,11 +81,13 @@ cleanup() {
     [ -z "$left" ] || echo "package-check: still installed since the check began: $left" >&2
   fi
   rm -rf "$work"
+  [ "$rc" -eq 0 ] && echo "Package check passed (install, run and purge: $((SECONDS - started)) s)."
   exit "$rc"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+started=$SECONDS
 say "installing $(basename "$deb")"
 installed_packages >"$work/before"
 installing=1
@@ -193,4 +196,3 @@ session=
 leftfiles=$(comm -13 "$work/files-before" <(files))
 [ -z "$leftfiles" ] || fail "left behind: $leftfiles"
 echo "nothing left behind"
-echo "Package check passed."
