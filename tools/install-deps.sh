@@ -11,7 +11,7 @@ packages=(
   libreoffice-writer libreoffice-core fonts-dejavu-core fonts-liberation2
   # test: print server, virtual X server, window manager, screenshots, PDF text
   cups cups-client cups-bsd cups-filters printer-driver-cups-pdf
-  xvfb xauth xdotool x11-utils openbox imagemagick poppler-utils
+  xvfb xauth xdotool x11-utils openbox imagemagick poppler-utils dbus-daemon
   # checks
   clang clang-format clang-tidy libclang-rt-14-dev appstream desktop-file-utils
   # the Debian package

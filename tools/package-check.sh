@@ -146,6 +146,11 @@ if [ -z "$win" ]; then
   fail "no window within 60 s"
 fi
 echo "window: $(xdotool getwindowname "$win")"
+# The desktop matches the window to its menu entry (name, icon) by its class.
+wmclass=$(xprop -id "$win" WM_CLASS | sed -n 's/^WM_CLASS(STRING) = "\([^"]*\)", "\([^"]*\)"$/\2/p')
+entry_class=$(sed -n 's/^StartupWMClass=//p' /usr/share/applications/org.quorvel.Quorvel.desktop)
+[ -n "$wmclass" ] && [ "$wmclass" = "$entry_class" ] ||
+  fail "window class '$wmclass' is not the desktop entry's StartupWMClass '$entry_class'"
 
 # The chart counts as drawn once the screen holds enough pixels of its pale
 # cell colours (those of resources/make_chart.py, within 3 per channel), in at
