@@ -14,6 +14,7 @@ out="$root/build-deb"
 
 "$root/tools/install-deps.sh"
 
+started=$SECONDS
 work=$(mktemp -d /tmp/quorvel-deb.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 src="$work/quorvel"
@@ -36,4 +37,4 @@ changes=$(ls "$out"/quorvel_*.changes)
 echo "== lintian"
 lintian --info --display-experimental --pedantic --fail-on error,warning "$changes"
 echo "lintian: no errors or warnings"
-echo "Package: $(ls "$out"/quorvel_*.deb)"
+echo "Package: $(ls "$out"/quorvel_*.deb) (built and checked in $((SECONDS - started)) s)"
