@@ -32,6 +32,31 @@ void scaleFixedChildren(Gtk::Fixed &fixed, int num, int den) {
   }
 }
 
+// How long start-up waits for the printer list at most; a print system that
+// does not answer by then leaves the list empty.
+constexpr std::chrono::milliseconds kListingLimit{5000};
+
+// The window's main loop, run from inside a handler while the print system
+// works on another thread.
+class WindowPump : public EventPump {
+public:
+  explicit WindowPump(Gtk::Window &window) : m_window(window) {}
+  void iterate(std::chrono::milliseconds max) override {
+    GSource *timer = g_timeout_source_new(static_cast<guint>(max.count()));
+    g_source_set_callback(timer, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+    g_source_attach(timer, nullptr);
+    g_main_context_iteration(nullptr, TRUE);
+    g_source_destroy(timer);
+    g_source_unref(timer);
+  }
+  void wake() override { g_main_context_wakeup(nullptr); }
+  // Closing the window (or a polite kill) hides it.
+  bool closing() const override { return !m_window.get_visible(); }
+
+private:
+  Gtk::Window &m_window;
+};
+
 void scaleSizeRequest(Gtk::Widget &w, int num, int den) {
   int width = 0, height = 0;
   w.get_size_request(width, height);
@@ -54,7 +79,11 @@ std::unique_ptr<TForm1> TForm1::create(FormServices services) {
 }
 
 TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, FormServices services)
-    : Gtk::Window(obj), m_builder(builder), m_services(std::move(services)) {
+    : Gtk::Window(obj),
+      m_builder(builder),
+      m_services(std::move(services)),
+      m_pump(std::make_unique<WindowPump>(*this)),
+      m_busy([this](bool on) { showBusy(on); }) {
   auto css = Gtk::CssProvider::create();
   css->load_from_resource("/org/quorvel/TForm1.css");
   Gtk::StyleContext::add_provider_for_screen(get_screen(), css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
@@ -92,7 +121,7 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
   if (m_services.spooler) {
     auto confirm =
         m_services.confirm ? m_services.confirm : [this](const std::string &t) { return askOkCancel(t); };
-    m_printService = std::make_unique<SpoolerPrintService>(*m_services.spooler, std::move(confirm));
+    m_printService = std::make_unique<SpoolerPrintService>(m_services.spooler, *m_pump, std::move(confirm));
   }
   ContainerEnv env;
   env.printing = m_printService.get();
@@ -183,6 +212,7 @@ void TForm1::centre() {
 
 void TForm1::FormShow() {
   centre();
+  startListing();
   try {
     OleContainerRun();
   } catch (...) {
@@ -204,6 +234,15 @@ void TForm1::OleContainerRun() {
   m_oleContainer->loadFromStream(stream, [this](const std::exception_ptr &error) { finishStart(error); });
 }
 
+void TForm1::startListing() {
+  if (!m_services.printers || m_listing) return;
+  auto listed = std::make_shared<std::vector<std::string>>();
+  m_listed = listed;
+  m_listing = std::make_unique<OffThread>(
+      [listed, list = m_services.printers](const StopFlag &) { *listed = list(); });
+  m_listingDeadline = SteadyClock::now() + kListingLimit;
+}
+
 void TForm1::finishStart(const std::exception_ptr &error) {
   try {
     if (error) std::rethrow_exception(error);
@@ -215,13 +254,52 @@ void TForm1::finishStart(const std::exception_ptr &error) {
           ->set("PageFit", Variant(std::int32_t{2}));
       getObject(m_oleContainer->oleObject(), {"Application"})->set("DisplayAlerts", Variant(false));
     }
-    if (m_services.printers)
-      for (const std::string &name : m_services.printers()) m_comboBox1->append(name);
-    m_comboBox1->set_active(-1);
-    m_comboBox1->grab_focus();
   } catch (...) {
+    // The list stays empty after a failed load.
+    m_listing.reset();
     handleException(std::current_exception());
+    markStarted();
+    return;
   }
+  whenListed([this] {
+    try {
+      fillPrinterList();
+      m_comboBox1->set_active(-1);
+      m_comboBox1->grab_focus();
+    } catch (...) {
+      handleException(std::current_exception());
+    }
+    markStarted();
+  });
+}
+
+void TForm1::whenListed(std::function<void()> then) {
+  auto listed = [this] { return !m_listing || m_listing->ready() || SteadyClock::now() >= m_listingDeadline; };
+  if (listed()) return then();
+  // The engine's callback is no place for a nested loop: look again shortly.
+  Glib::signal_timeout().connect(sigc::track_obj(
+                                     [listed, then] {
+                                       if (!listed()) return true;
+                                       then();
+                                       return false;
+                                     },
+                                     *this),
+                                 5);
+}
+
+void TForm1::fillPrinterList() {
+  const std::unique_ptr<OffThread> listing = std::move(m_listing);
+  // A print system that did not answer in time, or failed, gives an empty list.
+  if (!listing || !listing->ready()) return;
+  try {
+    listing->wait(*m_pump, SteadyClock::now());
+  } catch (const std::exception &) {
+    return;
+  }
+  for (const std::string &name : *m_listed) m_comboBox1->append(name);
+}
+
+void TForm1::markStarted() {
   m_started = true;
   m_signalStarted.emit();
 }
@@ -250,14 +328,23 @@ void TForm1::FormResize() {
 }
 
 void TForm1::Button1Click() {
+  // One print-out at a time: a click while one is under way is not taken.
+  if (m_busy.busy()) return;
   PrintStrip strip;
   if (m_comboBox1->get_active_row_number() >= 0) strip.printer = m_comboBox1->get_active_text();
   strip.pageItem = radioGroupIndex();
   strip.pageList = m_edit1->get_text();
   strip.twoSided = m_checkBox1->get_active();
+  PrintBusy::Guard busy;
   runPrintCommand(
       strip, [this] { return m_oleContainer->oleObject(); },
-      [this](const std::string &text) { messageBox(text); });
+      [this](const std::string &text) { messageBox(text); }, [&] { busy = m_busy.enter(); });
+}
+
+void TForm1::showBusy(bool on) {
+  m_button1->set_sensitive(!on);
+  if (auto window = get_window())
+    window->set_cursor(on ? Gdk::Cursor::create(get_display(), "wait") : Glib::RefPtr<Gdk::Cursor>());
 }
 
 int TForm1::radioGroupIndex() const {
@@ -326,6 +413,8 @@ int runApplication(FormServices services) {
   app->run(*form);
   for (guint id : sources) g_source_remove(id);
   form.reset();
+  // Print-system calls given up on cancel what they sent; let them.
+  OffThread::drain(std::chrono::seconds(2));
   return 0;
 }
 

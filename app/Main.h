@@ -11,6 +11,7 @@
 
 #include "document/ole_container.h"
 #include "document/private_dir.h"
+#include "printing/off_thread.h"
 #include "printing/print_command.h"
 #include "printing/print_out.h"
 #include "resources/resources.h"
@@ -20,8 +21,9 @@ namespace quorvel {
 // What the window is given from outside; tests put their own in.
 struct FormServices {
   ResourceTable resources;
+  // The printer names; called once, off the GUI thread, while the engine loads.
   std::function<std::vector<std::string>()> printers;
-  PrintSpooler *spooler = nullptr;
+  std::shared_ptr<PrintSpooler> spooler;
   std::filesystem::path privateRoot = PrivateDir::defaultRoot();
   // Answers the manual two-sided question; the default asks the user.
   std::function<bool(const std::string &)> confirm;
@@ -49,6 +51,8 @@ public:
 
   // True once the start-up routine has finished, whatever its outcome.
   bool started() const { return m_started; }
+  // True while a print-out is under way.
+  bool printing() const { return m_busy.busy(); }
   sigc::signal<void()> &signalStarted() { return m_signalStarted; }
   // Called instead of running a modal box (tests); gets the text and whether it is an error.
   std::function<void(const std::string &, bool)> boxHook;
@@ -70,11 +74,22 @@ private:
   bool onWindowState(GdkEventWindowState *event);
   bool askOkCancel(const std::string &text);
   int runBox(Gtk::Dialog &box);
+  void startListing();
+  void whenListed(std::function<void()> then);
+  void fillPrinterList();
+  void markStarted();
+  void showBusy(bool on);
 
   Glib::RefPtr<Gtk::Builder> m_builder;
   FormServices m_services;
   std::unique_ptr<PrivateDir> m_privateDir;
+  std::unique_ptr<EventPump> m_pump;
   std::unique_ptr<SpoolerPrintService> m_printService;
+  PrintBusy m_busy;
+  // The printer list, read while the engine loads.
+  std::unique_ptr<OffThread> m_listing;
+  std::shared_ptr<std::vector<std::string>> m_listed;
+  SteadyClock::time_point m_listingDeadline;
 
   Gtk::Frame *m_panel1 = nullptr;
   Gtk::Frame *m_panel2 = nullptr;

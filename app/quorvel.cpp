@@ -4,10 +4,9 @@
 
 int main() {
   using namespace quorvel;
-  CupsSpooler spooler;
   FormServices services;
   services.resources = builtInResources();
   services.printers = [] { return CupsSpooler::listQueues(); };
-  services.spooler = &spooler;
+  services.spooler = std::make_shared<CupsSpooler>();
   return runApplication(std::move(services));
 }

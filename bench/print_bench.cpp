@@ -28,8 +28,7 @@ int main(int argc, char **argv) {
     return 2;
   }
 
-  CupsSpooler spooler;
-  test::FormRun run(test::cupsServices(spooler, test::chartTable(doc)));
+  test::FormRun run(test::cupsServices(test::chartTable(doc)));
   if (!bench::startOnQueue(run, queue)) return 1;
   TForm1 &form = run.form();
   form.setRadioGroupIndex(0);

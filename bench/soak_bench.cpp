@@ -80,8 +80,7 @@ int main(int argc, char **argv) {
       return 2;
   }
 
-  CupsSpooler spooler;
-  test::FormRun run(test::cupsServices(spooler, builtInResources()));
+  test::FormRun run(test::cupsServices(builtInResources()));
   if (!bench::startOnQueue(run, queue)) return 1;
   TForm1 &form = run.form();
   if (!test::pumpUntil([&] { return fitted(form); }, 10000)) {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "automation/automation.h"
+#include "printing/printer_list.h"
 
 namespace quorvel {
 
@@ -15,12 +16,31 @@ struct HttpCloser {
   void operator()(http_t *h) const { httpClose(h); }
 };
 using Http = std::unique_ptr<http_t, HttpCloser>;
+struct DestFree {
+  void operator()(cups_dest_t *d) const { cupsFreeDests(1, d); }
+};
+using Dest = std::unique_ptr<cups_dest_t, DestFree>;
+struct InfoFree {
+  void operator()(cups_dinfo_t *i) const { cupsFreeDestInfo(i); }
+};
+using DestInfo = std::unique_ptr<cups_dinfo_t, InfoFree>;
 
-// A connection with a bounded wait, so that an unreachable scheduler cannot
-// freeze the window.
-Http connect(int timeoutMs) {
-  return Http(
-      httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, timeoutMs, nullptr));
+// How often a blocked call looks whether it should give up.
+constexpr double kPollSeconds = 0.2;
+
+int untilStopped(http_t *, void *stop) { return !static_cast<const StopFlag *>(stop)->stopped(); }
+
+struct Deadline {
+  SteadyClock::time_point at;
+};
+int untilDeadline(http_t *, void *deadline) { return SteadyClock::now() < static_cast<Deadline *>(deadline)->at; }
+
+// A connection to the scheduler with a bounded connect. Its later waits end
+// once `stop` is set.
+Http connect(int timeoutMs, const StopFlag *stop) {
+  Http http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, timeoutMs, nullptr));
+  if (http && stop) httpSetTimeout(http.get(), kPollSeconds, untilStopped, const_cast<StopFlag *>(stop));
+  return http;
 }
 
 std::string lastError() {
@@ -29,25 +49,39 @@ std::string lastError() {
 }
 
 [[noreturn]] void schedulerDown() { throw OleServerError("Служба печати CUPS недоступна: " + lastError()); }
+[[noreturn]] void gaveUp(const std::string &queue) { throw OleServerError(printerNotAnswering(queue)); }
+
+// Cancels `job` on a connection of its own: the one that created it may be
+// in the middle of a request. Bounded, whatever the scheduler does.
+void cancelJob(const std::string &queue, int job) {
+  Deadline deadline{SteadyClock::now() + std::chrono::seconds(3)};
+  Http http = connect(2000, nullptr);
+  if (!http) return;
+  httpSetTimeout(http.get(), kPollSeconds, untilDeadline, &deadline);
+  cupsCancelJob2(http.get(), queue.c_str(), job, 0);
+}
 
 }  // namespace
 
 std::vector<std::string> CupsSpooler::listQueues(int timeoutMs) {
   std::vector<std::string> names;
-  Http http = connect(timeoutMs);
+  Http http = connect(timeoutMs, nullptr);
   if (!http) return names;
+  Deadline deadline{SteadyClock::now() + std::chrono::milliseconds(timeoutMs)};
+  httpSetTimeout(http.get(), kPollSeconds, untilDeadline, &deadline);
   cups_dest_t *dests = nullptr;
   const int count = cupsGetDests2(http.get(), &dests);
   for (int i = 0; i < count; ++i)
     if (!dests[i].instance) names.emplace_back(dests[i].name);
   cupsFreeDests(count, dests);
-  return names;
+  return distinctPrinters(names);
 }
 
-void CupsSpooler::checkQueue(const std::string &queue) {
-  Http http = connect(5000);
+void CupsSpooler::checkQueue(const std::string &queue, const StopFlag &stop) {
+  Http http = connect(5000, &stop);
   if (!http) schedulerDown();
-  cups_dest_t *dest = cupsGetNamedDest(http.get(), queue.c_str(), nullptr);
+  Dest dest(cupsGetNamedDest(http.get(), queue.c_str(), nullptr));
+  if (stop.stopped()) gaveUp(queue);
   if (!dest) {
     if (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE && cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)
       schedulerDown();
@@ -56,27 +90,44 @@ void CupsSpooler::checkQueue(const std::string &queue) {
   // A paused queue would hold the job without a word; say so instead.
   const char *state = cupsGetOption("printer-state", dest->num_options, dest->options);
   const char *accepting = cupsGetOption("printer-is-accepting-jobs", dest->num_options, dest->options);
-  const bool stopped = state && std::string_view(state) == "5";
-  const bool refusing = accepting && std::string_view(accepting) == "false";
-  cupsFreeDests(1, dest);
-  if (stopped) throw OleServerError("Принтер «" + queue + "» остановлен");
-  if (refusing) throw OleServerError("Принтер «" + queue + "» не принимает задания");
+  if (state && std::string_view(state) == "5") throw OleServerError("Принтер «" + queue + "» остановлен");
+  if (accepting && std::string_view(accepting) == "false")
+    throw OleServerError("Принтер «" + queue + "» не принимает задания");
 }
 
 int CupsSpooler::submitPdf(const std::string &queue, const std::string &title,
-                           const std::vector<std::uint8_t> &pdf, int copies) {
-  Http http = connect(5000);
+                           const std::vector<std::uint8_t> &pdf, int copies, const StopFlag &stop) {
+  Http http = connect(5000, &stop);
   if (!http) schedulerDown();
+  Dest dest(cupsGetNamedDest(http.get(), queue.c_str(), nullptr));
+  if (stop.stopped()) gaveUp(queue);
+  if (!dest) throw OleServerError("Принтер «" + queue + "» не найден в системе печати");
+  // For a driverless printer used the first time, CUPS creates its queue
+  // here, asking the printer itself: one that does not answer fails here.
+  DestInfo info(cupsCopyDestInfo(http.get(), dest.get()));
+  if (stop.stopped() || !info) gaveUp(queue);
+
   cups_option_t *options = nullptr;
   int count = 0;
   if (copies > 1) count = cupsAddOption("copies", std::to_string(copies).c_str(), count, &options);
-  const int job = cupsCreateJob(http.get(), queue.c_str(), title.c_str(), count, options);
+  int job = 0;
+  const ipp_status_t created =
+      cupsCreateDestJob(http.get(), dest.get(), info.get(), &job, title.c_str(), count, options);
   cupsFreeOptions(count, options);
-  if (job <= 0) throw OleServerError("Принтер «" + queue + "» не принял задание: " + lastError());
+  if (job > 0 && stop.stopped()) {
+    cancelJob(queue, job);
+    gaveUp(queue);
+  }
+  if (created > IPP_STATUS_OK_EVENTS_COMPLETE || job <= 0) {
+    if (stop.stopped()) gaveUp(queue);
+    throw OleServerError("Принтер «" + queue + "» не принял задание: " + lastError());
+  }
 
+  // Nothing half-sent stays in the queue.
   auto fail = [&]() -> int {
     const std::string why = lastError();
-    cupsCancelJob2(http.get(), queue.c_str(), job, 0);
+    cancelJob(queue, job);
+    if (stop.stopped()) gaveUp(queue);
     throw OleServerError("Не удалось отправить задание на принтер «" + queue + "»: " + why);
   };
   if (cupsStartDocument(http.get(), queue.c_str(), job, title.c_str(), CUPS_FORMAT_PDF, 1) !=

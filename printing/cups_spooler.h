@@ -1,4 +1,5 @@
 // The print system: CUPS through its client library, never a command line.
+// Its calls block; the program makes them off the GUI thread.
 #pragma once
 
 #include <string>
@@ -10,14 +11,15 @@ namespace quorvel {
 
 class CupsSpooler : public PrintSpooler {
 public:
-  // Every queue CUPS knows (local, classes, remote), in CUPS's order. A
-  // scheduler that is down or slow gives an empty list after at most
-  // `timeoutMs`.
+  // Every destination CUPS knows (local queues, classes, remote queues,
+  // driverless printers it has found), each once, in CUPS's order. A
+  // scheduler that is down or does not answer gives an empty list after at
+  // most about `timeoutMs`.
   static std::vector<std::string> listQueues(int timeoutMs = 3000);
 
-  void checkQueue(const std::string &queue) override;
+  void checkQueue(const std::string &queue, const StopFlag &stop) override;
   int submitPdf(const std::string &queue, const std::string &title, const std::vector<std::uint8_t> &pdf,
-                int copies) override;
+                int copies, const StopFlag &stop) override;
 };
 
 }  // namespace quorvel

@@ -5,9 +5,11 @@
 namespace quorvel {
 
 void runPrintCommand(const PrintStrip &strip, const std::function<DispatchPtr()> &automationObject,
-                     const std::function<void(const std::string &)> &showMessage) {
+                     const std::function<void(const std::string &)> &showMessage,
+                     const std::function<void()> &started) {
   if (!strip.printer) return showMessage(kChoosePrinter);
   if (strip.pageItem < 0) return showMessage(kChoosePages);
+  if (started) started();
 
   getObject(automationObject(), {"Application", "WordBasic"})
       ->call("FilePrintSetup",

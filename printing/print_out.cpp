@@ -5,15 +5,16 @@
 
 namespace quorvel {
 
+std::string printerNotAnswering(const std::string &printer) {
+  return "Принтер «" + printer + "» не отвечает";
+}
+
 std::vector<int> carryOutPrintOut(const PrintOutRequest &request, const PrintOutContext &ctx) {
   if (ctx.printer.empty()) throw OleServerError("Принтер не выбран");
   const std::vector<int> pages = selectPages(request.pages, request.pageType, ctx.pageCount);
 
   std::vector<int> jobs;
-  auto send = [&](const std::vector<int> &side) {
-    jobs.push_back(
-        ctx.spooler->submitPdf(ctx.printer, ctx.title, ctx.render(formatPageRange(side)), request.copies));
-  };
+  auto send = [&](const std::vector<int> &side) { jobs.push_back(ctx.submit(ctx.render(formatPageRange(side)))); };
   if (!request.manualDuplex || pages.size() == 1) {
     send(pages);
     return jobs;
@@ -24,6 +25,29 @@ std::vector<int> carryOutPrintOut(const PrintOutRequest &request, const PrintOut
   return jobs;
 }
 
+template <class T>
+T SpoolerPrintService::bounded(const std::string &printer,
+                               std::function<T(PrintSpooler &, const StopFlag &)> call) {
+  // The work holds its own share of the spooler: given up on, it may still
+  // be running when this service is gone.
+  try {
+    return runOffThread<T>(m_pump, m_limit, [spooler = m_spooler, call = std::move(call)](const StopFlag &stop) {
+      return call(*spooler, stop);
+    });
+  } catch (const WaitTimedOut &) {
+    throw OleServerError(printerNotAnswering(printer));
+  } catch (const WaitAbandoned &) {
+    throw OleServerError(kPrintingInterrupted);
+  }
+}
+
+void SpoolerPrintService::checkPrinter(const std::string &printer) {
+  bounded<bool>(printer, [printer](PrintSpooler &s, const StopFlag &stop) {
+    s.checkQueue(printer, stop);
+    return true;
+  });
+}
+
 void SpoolerPrintService::printOut(const std::string &printer, const PrintOutRequest &request,
                                    const PrintableDocument &document) {
   PrintOutContext ctx;
@@ -31,7 +55,11 @@ void SpoolerPrintService::printOut(const std::string &printer, const PrintOutReq
   ctx.title = document.title;
   ctx.pageCount = document.pageCount;
   ctx.render = document.render;
-  ctx.spooler = &m_spooler;
+  ctx.submit = [this, printer, title = document.title, copies = request.copies](std::vector<std::uint8_t> pdf) {
+    return bounded<int>(printer, [printer, title, copies, pdf = std::move(pdf)](PrintSpooler &s, const StopFlag &stop) {
+      return s.submitPdf(printer, title, pdf, copies, stop);
+    });
+  };
   ctx.confirm = m_confirm;
   carryOutPrintOut(request, ctx);
 }

@@ -3,7 +3,8 @@
 # folder, and it listens only on DIR/cups.sock, so it never touches a system
 # cupsd or its queues. Must be run as root (cupsd needs it).
 #
-#   cups-harness.sh start DIR                 prints the CUPS_SERVER value
+#   cups-harness.sh start DIR [PORT]          prints the CUPS_SERVER value; with
+#                                             PORT it also listens on 127.0.0.1:PORT
 #   cups-harness.sh add-queue DIR NAME [capture|fail]
 #   cups-harness.sh disable|enable DIR NAME   stop/start processing jobs
 #   cups-harness.sh reject|accept DIR NAME    refuse/accept new jobs
@@ -20,7 +21,7 @@ CUPSD=${CUPS_HARNESS_CUPSD:-/usr/sbin/cupsd}
 die() { echo "cups-harness: $*" >&2; exit 1; }
 
 usage() {
-    sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,14p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -76,8 +77,10 @@ FatalErrors config
 EOF
 
     cat > "$DIR/cupsd.conf" <<EOF
-# Only the Unix socket: no TCP port, no sharing, no DNS-SD.
+# Only the Unix socket (and the loopback port if asked for): no sharing,
+# no DNS-SD.
 Listen $SOCK
+${PORT:+Listen 127.0.0.1:$PORT}
 Browsing No
 BrowseLocalProtocols none
 DefaultShared No
@@ -126,6 +129,12 @@ build_serverbin() {
         [ "$(basename "$sub")" = backend ] && continue
         ln -s "$sub" "$sb/$(basename "$sub")"
     done
+    # Network printers (driverless IPP queues that CUPS creates itself) need
+    # the IPP backend; nothing else of the system's backends is offered.
+    local b
+    for b in ipp ipps http https; do
+        [ -e "$SYS_SERVERBIN/backend/$b" ] && ln -s "$SYS_SERVERBIN/backend/$b" "$sb/backend/$b"
+    done
     # A 0700 root-owned backend is run as root by cupsd, so it can write
     # into DIR/out whatever the permissions of DIR are.
     install -m 0700 -o root -g root "$BACKEND_SRC" "$sb/backend/capture"
@@ -133,6 +142,8 @@ build_serverbin() {
 
 cmd_start() {
     need_dir "${1:-}"
+    PORT=${2:-}
+    [ -z "$PORT" ] || [[ $PORT =~ ^[0-9]+$ ]] || usage
     [ "$(id -u)" = 0 ] || die "must run as root"
     [ -x "$CUPSD" ] || die "$CUPSD not found (apt-get install cups)"
     [ -f "$BACKEND_SRC" ] || die "missing $BACKEND_SRC"

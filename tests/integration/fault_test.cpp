@@ -19,8 +19,7 @@ TEST(Faults, PrintServerDownAtStartGivesAnEmptyListAndNoMessage) {
     EXPECT_TRUE(queues.empty());
   }
   setenv("CUPS_SERVER", "/tmp/quorvel-no-such-cups.sock", 1);
-  CupsSpooler spooler;
-  FormRun run(cupsServices(spooler, builtInResources()));
+  FormRun run(cupsServices(builtInResources()));
   ASSERT_TRUE(run.showAndStart(30000)) << "start-up hung on the print server";
   EXPECT_EQ(run->ComboBox1().get_model()->children().size(), 0u);
   EXPECT_FALSE(run->oleContainer().isEmpty());
@@ -45,9 +44,8 @@ TEST(Faults, PrintServerStoppingBeforeTheClickIsAnErrorUntilItIsBack) {
   setenv("QUORVEL_CUPS_DIR", dir.c_str(), 1);
   ASSERT_EQ(CupsSpooler::listQueues(), std::vector<std::string>{"fault_queue"});
 
-  CupsSpooler spooler;
   const std::vector<std::uint8_t> doc = readFile(dataFile("markers5.doc"));
-  FormRun run(cupsServices(spooler, chartTable(doc)));
+  FormRun run(cupsServices(chartTable(doc)));
   ASSERT_TRUE(run.showAndStart());
   EXPECT_TRUE(run.boxes().empty()) << run.boxes().front().text;
   ASSERT_EQ(run->ComboBox1().get_model()->children().size(), 1u);

@@ -85,11 +85,11 @@ ResourceTable chartTable(const std::vector<std::uint8_t> &bytes) {
   return table;
 }
 
-FormServices cupsServices(PrintSpooler &spooler, ResourceTable resources) {
+FormServices cupsServices(ResourceTable resources) {
   FormServices s;
   s.resources = resources;
   s.printers = [] { return CupsSpooler::listQueues(); };
-  s.spooler = &spooler;
+  s.spooler = std::make_shared<CupsSpooler>();
   return s;
 }
 

@@ -50,8 +50,8 @@ private:
 // A resource table holding `bytes` as "p1".
 ResourceTable chartTable(const std::vector<std::uint8_t> &bytes);
 
-// The program's own printing services over `resources`: every CUPS queue, printed through `spooler`.
-FormServices cupsServices(PrintSpooler &spooler, ResourceTable resources);
+// The program's own printing services over `resources`: every CUPS queue, printed through CUPS.
+FormServices cupsServices(ResourceTable resources);
 
 // Picks `queue` in the printer list as the user would; false when it is not listed.
 bool choosePrinter(TForm1 &form, const std::string &queue);

@@ -27,7 +27,7 @@ protected:
 
   // The window on the five-page marker document, with every queue CUPS knows.
   TForm1 &start() {
-    FormServices s = cupsServices(m_spooler, chartTable(m_doc));
+    FormServices s = cupsServices(chartTable(m_doc));
     s.confirm = [this](const std::string &prompt) {
       m_prompts.push_back(prompt);
       return m_answer;
@@ -67,7 +67,6 @@ protected:
 
   std::string m_queue = testQueueName();
   std::vector<std::uint8_t> m_doc;
-  CupsSpooler m_spooler;
   std::unique_ptr<FormRun> m_run;
   std::vector<std::string> m_prompts;
   bool m_answer = true;

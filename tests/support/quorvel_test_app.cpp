@@ -33,10 +33,9 @@ int main(int argc, char **argv) {
       return 2;
     }
   }
-  CupsSpooler spooler;
   FormServices services;
   services.resources = builtIn ? builtInResources() : ResourceTable(table);
   services.printers = [] { return CupsSpooler::listQueues(); };
-  services.spooler = &spooler;
+  services.spooler = std::make_shared<CupsSpooler>();
   return runApplication(std::move(services));
 }

@@ -145,3 +145,50 @@ TEST(PrintCommand, SetupFailureStopsBeforePrintOut) {
       OleServerError);
   EXPECT_EQ(calls, std::vector<std::string>{"FilePrintSetup"});
 }
+
+TEST(PrintCommand, StartedComesOnlyWithCompleteChoicesAndBeforeTheServer) {
+  Recorder rec;
+  std::vector<std::string> events;
+  auto run = [&](const PrintStrip &strip) {
+    runPrintCommand(
+        strip,
+        [&] {
+          events.push_back("object");
+          return rec.object();
+        },
+        [&](const std::string &t) { events.push_back(t); }, [&] { events.push_back("started"); });
+  };
+  run({std::nullopt, 0, "", false});
+  run({"Офис 2", -1, "", false});
+  EXPECT_EQ(events, (std::vector<std::string>{"Выберите принтер!", "Выберите страницы для печати!"}));
+  events.clear();
+  run({"Офис 2", 0, "", false});
+  EXPECT_EQ(events, (std::vector<std::string>{"started", "object", "object"}));
+}
+
+TEST(PrintBusy, OnePrintOutAtATimeAndAlwaysReleased) {
+  std::vector<bool> shown;
+  PrintBusy busy([&](bool on) { shown.push_back(on); });
+  EXPECT_FALSE(busy.busy());
+  {
+    PrintBusy::Guard first = busy.enter();
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(busy.busy());
+    PrintBusy::Guard second = busy.enter();  // a second click meanwhile
+    EXPECT_FALSE(second);
+    PrintBusy::Guard moved = std::move(first);  // still one print-out
+    EXPECT_TRUE(busy.busy());
+  }
+  EXPECT_FALSE(busy.busy());
+  EXPECT_EQ(shown, (std::vector<bool>{true, false}));
+
+  // An error leaving the print-out still ends the busy state.
+  try {
+    PrintBusy::Guard g = busy.enter();
+    throw OleServerError("Принтер «x» не отвечает");
+  } catch (const OleServerError &) {
+  }
+  EXPECT_FALSE(busy.busy());
+  EXPECT_EQ(shown, (std::vector<bool>{true, false, true, false}));
+  EXPECT_TRUE(busy.enter());  // and the next click is taken
+}

@@ -8,12 +8,10 @@ using namespace quorvel;
 
 namespace {
 
-struct FakeSpooler : PrintSpooler {
+struct FakeSpooler {
   std::vector<std::string> jobs;  // "queue|title|pages"
   bool refuse = false;
-  void checkQueue(const std::string &) override {}
-  int submitPdf(const std::string &q, const std::string &t, const std::vector<std::uint8_t> &pdf,
-                int) override {
+  int submitPdf(const std::string &q, const std::string &t, const std::vector<std::uint8_t> &pdf) {
     if (refuse) throw OleServerError("Принтер «" + q + "» не принял задание");
     jobs.push_back(q + "|" + t + "|" + std::string(pdf.begin(), pdf.end()));
     return static_cast<int>(jobs.size());
@@ -31,7 +29,9 @@ struct PrintRun {
     c.printer = "pdf";
     c.title = "Таблица";
     c.pageCount = pages;
-    c.spooler = &spooler;
+    c.submit = [this, printer = c.printer, title = c.title](std::vector<std::uint8_t> pdf) {
+      return spooler.submitPdf(printer, title, pdf);
+    };
     c.render = [this](const std::string &range) {
       rendered.push_back(range);
       return std::vector<std::uint8_t>(range.begin(), range.end());

@@ -1,0 +1,151 @@
+#!/bin/bash
+# Network printers for tests, on this machine only. Runs COMMAND inside a
+# private mount, network and PID namespace holding:
+#   - loopback only, with multicast on, so DNS-SD stays inside;
+#   - a private /run with its own system bus and avahi-daemon;
+#   - a private /etc/nsswitch.conf that resolves .local names (libnss-mdns);
+#   - a CUPS scheduler (cups-harness.sh) with one capture queue;
+#   - ippeveprinter "Quorvel Net", a driverless IPP printer that keeps each
+#     document it gets;
+#   - ippeveprinter "Quorvel Silent", announced but stopped (SIGSTOP);
+#   - "Quorvel Nowhere", announced on a host name that does not resolve;
+#   - a second, "remote" CUPS scheduler on 127.0.0.1 with one capture queue.
+# When COMMAND ends (or this script is killed) the namespace goes and with
+# it every process and mount: the machine's own files, buses and queues are
+# never touched.
+#
+#   netprint-fixture.sh COMMAND [ARGS...]
+#
+# COMMAND sees CUPS_SERVER, QUORVEL_CUPS_DIR and QUORVEL_CUPS_HARNESS as
+# under tools/test.sh, and:
+#   QUORVEL_NET_PRINTER / QUORVEL_NET_SPOOL   the working printer, its folder
+#   QUORVEL_NET_SILENT                        the stopped one
+#   QUORVEL_NET_NOWHERE                       the one whose host does not resolve
+#   QUORVEL_REMOTE_SERVER / QUORVEL_REMOTE_DIR / QUORVEL_REMOTE_QUEUE
+# Exit status: COMMAND's; 77 when the fixture cannot be set up here.
+set -u
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+HARNESS="$HERE/../cups/cups-harness.sh"
+
+skip() { echo "netprint-fixture: $*; skipped" >&2; exit 77; }
+
+if [ "${1:-}" != --inside ]; then
+    [ $# -gt 0 ] || { sed -n '2,24p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+    [ "$(id -u)" = 0 ] || skip "needs root"
+    for tool in unshare ip dbus-daemon avahi-daemon avahi-publish ippeveprinter; do
+        command -v "$tool" >/dev/null || skip "$tool missing (tools/install-deps.sh)"
+    done
+    [ -e /lib/x86_64-linux-gnu/libnss_mdns4_minimal.so.2 ] || ls /lib/*/libnss_mdns4_minimal.so.2 >/dev/null 2>&1 ||
+        skip "libnss-mdns missing"
+    # A PID namespace: when this script's inner half ends, however it ends,
+    # the kernel ends every daemon it started.
+    exec unshare --mount --net --pid --fork --mount-proc --propagation private -- "$0" --inside "$@"
+fi
+shift
+[ -n "${NETPRINT_DEBUG:-}" ] && set -x
+
+work=$(mktemp -d /tmp/quorvel-netprint.XXXXXX)
+# Filters and backends run as lp and must reach the schedulers' folders.
+chmod 0755 "$work"
+pids=()
+cleanup() {
+    local rc=$? i
+    trap - EXIT INT TERM
+    [ -n "${remote_dir:-}" ] && "$HARNESS" stop "$remote_dir" >/dev/null 2>&1
+    [ -n "${cups_dir:-}" ] && "$HARNESS" stop "$cups_dir" >/dev/null 2>&1
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill -CONT "${pids[i]}" 2>/dev/null
+        kill "${pids[i]}" 2>/dev/null
+    done
+    for i in "${pids[@]}"; do wait "$i" 2>/dev/null; done
+    rm -rf -- "$work"
+    exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
+fail() { echo "netprint-fixture: $*" >&2; exit 1; }
+wait_for() { # SECONDS COMMAND...: until COMMAND succeeds
+    local limit=$(($1 * 10)) _
+    shift
+    for _ in $(seq "$limit"); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
+    return 1
+}
+
+ip link set lo up && ip link set lo multicast on || fail "cannot set up loopback"
+
+# Private /run: system bus, avahi's socket. XDG_RUNTIME_DIR moves along.
+mount -t tmpfs -o mode=0755 tmpfs /run || fail "cannot mount a private /run"
+mkdir -p /run/dbus /run/avahi-daemon /run/lock
+chown messagebus: /run/dbus 2>/dev/null
+mkdir -p -m 0700 "$work/runtime"
+export XDG_RUNTIME_DIR="$work/runtime"
+
+sed -E 's/^(hosts:).*/\1 files mdns4_minimal [NOTFOUND=return] dns/' /etc/nsswitch.conf >"$work/nsswitch.conf"
+mount --bind "$work/nsswitch.conf" /etc/nsswitch.conf || fail "cannot bind nsswitch.conf"
+
+dbus-daemon --system --nofork --nopidfile >"$work/dbus.log" 2>&1 &
+pids+=($!)
+wait_for 10 test -S /run/dbus/system_bus_socket || fail "no system bus"
+export DBUS_SYSTEM_BUS_ADDRESS=unix:path=/run/dbus/system_bus_socket
+
+cat >"$work/avahi.conf" <<CONF
+[server]
+host-name=quorvel-fixture
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces=lo
+enable-dbus=yes
+ratelimit-interval-usec=1000000
+ratelimit-burst=1000
+[wide-area]
+enable-wide-area=no
+[publish]
+publish-hinfo=no
+publish-workstation=no
+CONF
+avahi-daemon -f "$work/avahi.conf" --no-drop-root --no-chroot --no-rlimits >"$work/avahi.log" 2>&1 &
+pids+=($!)
+wait_for 10 avahi-resolve -4 -n quorvel-fixture.local || fail "avahi does not answer: $(tail -n5 "$work/avahi.log")"
+
+cups_dir="$work/cups"
+CUPS_SERVER=$("$HARNESS" start "$cups_dir") || fail "cannot start the scheduler"
+export CUPS_SERVER QUORVEL_CUPS_DIR="$cups_dir" QUORVEL_CUPS_HARNESS="$HARNESS"
+
+remote_dir="$work/remote"
+remote_port=8631
+"$HARNESS" start "$remote_dir" "$remote_port" >/dev/null || fail "cannot start the remote scheduler"
+"$HARNESS" add-queue "$remote_dir" remote_queue || fail "no remote queue"
+export QUORVEL_REMOTE_SERVER="127.0.0.1:$remote_port" QUORVEL_REMOTE_DIR="$remote_dir"
+export QUORVEL_REMOTE_QUEUE=remote_queue
+
+# name PORT: an IPP Everywhere printer taking PDF, keeping each document.
+printer() {
+    mkdir -p "$work/spool-$2"
+    ippeveprinter -f application/pdf -k -d "$work/spool-$2" -p "$2" "$1" >"$work/ippeve-$2.log" 2>&1 &
+    pids+=($!)
+    ippeve_pid=$!
+}
+printer "Quorvel Net" 8632
+export QUORVEL_NET_PRINTER=Quorvel_Net QUORVEL_NET_SPOOL="$work/spool-8632"
+printer "Quorvel Silent" 8633
+silent_pid=$ippeve_pid
+export QUORVEL_NET_SILENT=Quorvel_Silent
+# A service whose host name nobody answers for.
+avahi-publish -s -H quorvel-nowhere.local "Quorvel Nowhere" _ipp._tcp 8634 \
+    rp=ipp/print "ty=Quorvel Nowhere" pdl=application/pdf UUID=6a1ce7e4-3c1e-4e0f-9d5f-0d0d0d0d0d0d \
+    >"$work/publish.log" 2>&1 &
+pids+=($!)
+export QUORVEL_NET_NOWHERE=Quorvel_Nowhere
+
+# All three announced and the live one answering before the test begins.
+# (Parsable output writes a blank as \032.)
+for name in Quorvel.032Net Quorvel.032Silent Quorvel.032Nowhere; do
+    wait_for 15 sh -c "avahi-browse -t -p -k _ipp._tcp | grep -q '^+;lo;IPv4;$name;'" ||
+        fail "$name not announced"
+done
+wait_for 15 ipptool -q ipp://127.0.0.1:8632/ipp/print get-printer-attributes.test ||
+    fail "Quorvel Net does not answer"
+kill -STOP "$silent_pid"
+
+"$@"
