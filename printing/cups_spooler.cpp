@@ -27,6 +27,8 @@ using DestInfo = std::unique_ptr<cups_dinfo_t, InfoFree>;
 
 // How often a blocked call looks whether it should give up.
 constexpr double kPollSeconds = 0.2;
+// How long printers announced on the network may take to be found.
+constexpr int kBrowseMs = 1000;
 
 int untilStopped(http_t *, void *stop) { return !static_cast<const StopFlag *>(stop)->stopped(); }
 
@@ -65,15 +67,25 @@ void cancelJob(const std::string &queue, int job) {
 
 std::vector<std::string> CupsSpooler::listQueues(int timeoutMs) {
   std::vector<std::string> names;
-  Http http = connect(timeoutMs, nullptr);
-  if (!http) return names;
-  Deadline deadline{SteadyClock::now() + std::chrono::milliseconds(timeoutMs)};
-  httpSetTimeout(http.get(), kPollSeconds, untilDeadline, &deadline);
-  cups_dest_t *dests = nullptr;
-  const int count = cupsGetDests2(http.get(), &dests);
-  for (int i = 0; i < count; ++i)
-    if (!dests[i].instance) names.emplace_back(dests[i].name);
-  cupsFreeDests(count, dests);
+  // A scheduler that is down gives an empty list, driverless printers or not.
+  if (!connect(timeoutMs, nullptr)) return names;
+  // Driverless printers are found over DNS-SD while the list is read; CUPS's
+  // own cupsGetDests2 gives them a quarter of a second, which a busy machine
+  // misses. Collected the way it does: sorted by name, each name once.
+  struct Found {
+    int count = 0;
+    cups_dest_t *dests = nullptr;
+  } found;
+  auto collect = [](void *data, unsigned flags, cups_dest_t *dest) -> int {
+    auto *f = static_cast<Found *>(data);
+    if (!(flags & (CUPS_DEST_FLAGS_REMOVED | CUPS_DEST_FLAGS_ERROR)))
+      f->count = cupsCopyDest(dest, f->count, &f->dests);
+    return 1;
+  };
+  cupsEnumDests(CUPS_DEST_FLAGS_NONE, kBrowseMs, nullptr, 0, 0, collect, &found);
+  for (int i = 0; i < found.count; ++i)
+    if (!found.dests[i].instance) names.emplace_back(found.dests[i].name);
+  cupsFreeDests(found.count, found.dests);
   return distinctPrinters(names);
 }
 
@@ -107,6 +119,9 @@ int CupsSpooler::submitPdf(const std::string &queue, const std::string &title,
   DestInfo info(cupsCopyDestInfo(http.get(), dest.get()));
   if (stop.stopped() || !info) gaveUp(queue);
 
+  // From here on a job may exist: the program waits for it to be sent or
+  // withdrawn before it ends.
+  const ExitHold hold;
   cups_option_t *options = nullptr;
   int count = 0;
   if (copies > 1) count = cupsAddOption("copies", std::to_string(copies).c_str(), count, &options);

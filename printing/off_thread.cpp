@@ -9,10 +9,11 @@ namespace quorvel {
 
 namespace {
 
-// Works alive, for drain() at exit.
+// Works alive, and works holding the exit back.
 std::mutex g_runningLock;
 std::condition_variable g_runningChanged;
 int g_running = 0;
+int g_holds = 0;
 
 }  // namespace
 
@@ -97,9 +98,25 @@ int OffThread::running() {
   return g_running;
 }
 
-bool OffThread::drain(std::chrono::milliseconds limit) {
+bool OffThread::waitIdle(std::chrono::milliseconds limit) {
   std::unique_lock l(g_runningLock);
   return g_runningChanged.wait_for(l, limit, [] { return g_running == 0; });
+}
+
+bool OffThread::drain(std::chrono::milliseconds limit) {
+  std::unique_lock l(g_runningLock);
+  return g_runningChanged.wait_for(l, limit, [] { return g_holds == 0; });
+}
+
+ExitHold::ExitHold() {
+  std::lock_guard l(g_runningLock);
+  ++g_holds;
+}
+
+ExitHold::~ExitHold() {
+  std::lock_guard l(g_runningLock);
+  --g_holds;
+  g_runningChanged.notify_all();
 }
 
 }  // namespace quorvel

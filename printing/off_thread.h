@@ -65,12 +65,25 @@ public:
 
   // Works still running (given up on or not).
   static int running();
-  // At exit: gives works that were told to stop up to `limit` to end.
+  // Waits at most `limit` until no work runs.
+  static bool waitIdle(std::chrono::milliseconds limit);
+  // At exit: gives works holding an ExitHold up to `limit` to let go.
   static bool drain(std::chrono::milliseconds limit);
 
 private:
   struct State;
   std::shared_ptr<State> m_state;
+};
+
+// Held by a work while the print system has something of ours it must not
+// be left with (a job being sent): the program waits for it at exit, so that
+// a work given up on can withdraw it. Works stuck elsewhere do not hold it up.
+class ExitHold {
+public:
+  ExitHold();
+  ~ExitHold();
+  ExitHold(const ExitHold &) = delete;
+  ExitHold &operator=(const ExitHold &) = delete;
 };
 
 // Runs `work` off the GUI thread and waits for it at most `limit`.

@@ -25,6 +25,39 @@ void initGtk() {
   Gtk::Main::init_gtkmm_internals();
 }
 
+LoopProbe::LoopProbe() : m_last(std::chrono::steady_clock::now()) {
+  m_source = g_timeout_add_full(G_PRIORITY_HIGH, 2, &LoopProbe::tick, this, nullptr);
+}
+
+LoopProbe::~LoopProbe() { g_source_remove(m_source); }
+
+void LoopProbe::reset() {
+  m_last = m_reset = std::chrono::steady_clock::now();
+  m_longest = 0;
+  m_longGaps.clear();
+}
+
+std::string LoopProbe::longGaps() const { return m_longGaps; }
+
+double LoopProbe::longestGapMs() const {
+  const double now =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_last).count();
+  return std::max(m_longest, now);
+}
+
+gboolean LoopProbe::tick(gpointer data) {
+  auto *self = static_cast<LoopProbe *>(data);
+  const auto now = std::chrono::steady_clock::now();
+  const double gap = std::chrono::duration<double, std::milli>(now - self->m_last).count();
+  self->m_longest = std::max(self->m_longest, gap);
+  if (gap > 50) {
+    const double at = std::chrono::duration<double, std::milli>(now - self->m_reset).count();
+    self->m_longGaps += " " + std::to_string(static_cast<int>(gap)) + " ms at " + std::to_string(static_cast<int>(at));
+  }
+  self->m_last = now;
+  return G_SOURCE_CONTINUE;
+}
+
 bool pumpUntil(const std::function<bool()> &done, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!done()) {

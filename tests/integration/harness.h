@@ -2,6 +2,7 @@
 // window with recorded message boxes, and access to the test print scheduler.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -13,6 +14,27 @@
 namespace quorvel::test {
 
 void initGtk();
+
+// The longest gap between two turns of the GTK main loop since it was made
+// (or reset): a timer at high priority notes each turn.
+class LoopProbe {
+public:
+  LoopProbe();
+  ~LoopProbe();
+  LoopProbe(const LoopProbe &) = delete;
+  LoopProbe &operator=(const LoopProbe &) = delete;
+  void reset();
+  double longestGapMs() const;
+  // Gaps over 50 ms: when each ended (ms after the reset) and how long it was.
+  std::string longGaps() const;
+
+private:
+  static gboolean tick(gpointer self);
+  guint m_source = 0;
+  std::chrono::steady_clock::time_point m_last, m_reset;
+  double m_longest = 0;
+  std::string m_longGaps;
+};
 // Runs the main loop until `done` holds or `timeoutMs` has passed.
 bool pumpUntil(const std::function<bool()> &done, int timeoutMs);
 void pumpFor(int ms);

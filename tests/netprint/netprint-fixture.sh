@@ -4,7 +4,7 @@
 #   - loopback only, with multicast on, so DNS-SD stays inside;
 #   - a private /run with its own system bus and avahi-daemon;
 #   - a private /etc/nsswitch.conf that resolves .local names (libnss-mdns);
-#   - a CUPS scheduler (cups-harness.sh) with one capture queue;
+#   - a CUPS scheduler (cups-harness.sh) with one capture queue, local_queue;
 #   - ippeveprinter "Quorvel Net", a driverless IPP printer that keeps each
 #     document it gets;
 #   - ippeveprinter "Quorvel Silent", announced but stopped (SIGSTOP);
@@ -18,6 +18,7 @@
 #
 # COMMAND sees CUPS_SERVER, QUORVEL_CUPS_DIR and QUORVEL_CUPS_HARNESS as
 # under tools/test.sh, and:
+#   QUORVEL_LOCAL_QUEUE                       the capture queue
 #   QUORVEL_NET_PRINTER / QUORVEL_NET_SPOOL   the working printer, its folder
 #   QUORVEL_NET_SILENT                        the stopped one
 #   QUORVEL_NET_NOWHERE                       the one whose host does not resolve
@@ -30,7 +31,7 @@ HARNESS="$HERE/../cups/cups-harness.sh"
 skip() { echo "netprint-fixture: $*; skipped" >&2; exit 77; }
 
 if [ "${1:-}" != --inside ]; then
-    [ $# -gt 0 ] || { sed -n '2,24p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+    [ $# -gt 0 ] || { sed -n '2,26p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2; exit 2; }
     [ "$(id -u)" = 0 ] || skip "needs root"
     for tool in unshare ip dbus-daemon avahi-daemon avahi-publish ippeveprinter; do
         command -v "$tool" >/dev/null || skip "$tool missing (tools/install-deps.sh)"
@@ -111,6 +112,8 @@ wait_for 10 avahi-resolve -4 -n quorvel-fixture.local || fail "avahi does not an
 cups_dir="$work/cups"
 CUPS_SERVER=$("$HARNESS" start "$cups_dir") || fail "cannot start the scheduler"
 export CUPS_SERVER QUORVEL_CUPS_DIR="$cups_dir" QUORVEL_CUPS_HARNESS="$HARNESS"
+"$HARNESS" add-queue "$cups_dir" local_queue || fail "no local queue"
+export QUORVEL_LOCAL_QUEUE=local_queue
 
 remote_dir="$work/remote"
 remote_port=8631

@@ -55,7 +55,7 @@ struct Blocker {
   }
 };
 
-bool allWorkEnded() { return OffThread::drain(5s) && OffThread::running() == 0; }
+bool allWorkEnded() { return OffThread::waitIdle(5s) && OffThread::running() == 0; }
 
 }  // namespace
 
@@ -124,6 +124,45 @@ TEST(OffThread, AClosingWindowEndsTheWaitAtOnce) {
   EXPECT_EQ(pump.iterations, 3);
   EXPECT_TRUE(allWorkEnded());
   EXPECT_TRUE(*blocker.sawStop);
+}
+
+TEST(OffThread, ExitWaitsOnlyForWorkThatHoldsIt) {
+  auto released = std::make_shared<std::atomic<bool>>(false);
+  auto held = std::make_shared<std::atomic<bool>>(false);
+  {
+    // Given up on while stuck in the print system, holding nothing.
+    OffThread stuck([](const StopFlag &) { std::this_thread::sleep_for(1500ms); });
+    // Given up on while a job of ours is out there: it withdraws it.
+    OffThread sending([held, released](const StopFlag &stop) {
+      ExitHold hold;
+      *held = true;
+      while (!stop.stopped()) std::this_thread::sleep_for(1ms);
+      std::this_thread::sleep_for(100ms);
+      *released = true;
+    });
+    while (!*held) std::this_thread::sleep_for(1ms);
+  }
+  const auto t0 = SteadyClock::now();
+  EXPECT_TRUE(OffThread::drain(5s));
+  EXPECT_TRUE(*released);
+  EXPECT_LT(SteadyClock::now() - t0, 1000ms);  // not held up by the stuck one
+  EXPECT_GE(OffThread::running(), 1);
+  EXPECT_TRUE(allWorkEnded());
+
+  // One that never lets go costs only the limit.
+  auto letGo = std::make_shared<std::atomic<bool>>(false);
+  *held = false;
+  OffThread never([held, letGo](const StopFlag &) {
+    ExitHold hold;
+    *held = true;
+    while (!*letGo) std::this_thread::sleep_for(1ms);
+  });
+  while (!*held) std::this_thread::sleep_for(1ms);
+  const auto t1 = SteadyClock::now();
+  EXPECT_FALSE(OffThread::drain(100ms));
+  EXPECT_GE(SteadyClock::now() - t1, 100ms);
+  *letGo = true;
+  EXPECT_TRUE(allWorkEnded());
 }
 
 TEST(OffThread, DroppingTheTaskStopsItAndReadyTellsWhenDone) {

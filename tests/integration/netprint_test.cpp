@@ -1,0 +1,321 @@
+// Network printers: a driverless printer never used before, one that is
+// announced but does not answer, one whose host does not resolve, and a
+// remote print server. Run inside tests/netprint/netprint-fixture.sh, which
+// provides them; each click is watched by a probe of the GTK main loop.
+#include <gtest/gtest.h>
+
+#include <cups/cups.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "harness.h"
+#include "printing/cups_spooler.h"
+
+namespace quorvel::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// The window may stall for the engine's own PDF export (about 40 ms), never
+// for the print system.
+constexpr double kLongestStallMs = 100;
+
+std::string env(const char *name) {
+  const char *v = std::getenv(name);
+  return v ? v : "";
+}
+
+double msSince(Clock::time_point t0) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+// Jobs for `queue` the scheduler still holds (pending, held or processing);
+// asked of all queues, since one that was never created has none.
+int activeJobs(const std::string &queue) {
+  cups_job_t *jobs = nullptr;
+  const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, nullptr, 0, CUPS_WHICHJOBS_ACTIVE);
+  if (n < 0) return -1;
+  int mine = 0;
+  for (int i = 0; i < n; ++i) mine += queue == jobs[i].dest;
+  cupsFreeJobs(n, jobs);
+  return mine;
+}
+
+// The documents a printer simulator has kept, oldest first.
+std::vector<fs::path> spooled(const fs::path &dir) {
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (const auto &e : fs::directory_iterator(dir, ec))
+    if (e.path().extension() == ".pdf") files.push_back(e.path());
+  std::sort(files.begin(), files.end(), [](const fs::path &a, const fs::path &b) {
+    return std::atoi(a.filename().c_str()) < std::atoi(b.filename().c_str());
+  });
+  return files;
+}
+
+class NetPrint : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (env("QUORVEL_NET_PRINTER").empty())
+      GTEST_SKIP() << "no network printers (run through tests/netprint/netprint-fixture.sh)";
+    m_doc = readFile(dataFile("markers5.doc"));
+  }
+
+  TForm1 &start() {
+    m_run = std::make_unique<FormRun>(cupsServices(chartTable(m_doc)));
+    EXPECT_TRUE(m_run->showAndStart());
+    EXPECT_TRUE(m_run->boxes().empty()) << m_run->boxes().front().text;
+    return m_run->form();
+  }
+
+  // Each printer name in the list, how often.
+  int listed(const std::string &name) {
+    int n = 0;
+    Gtk::ComboBoxText &list = m_run->form().ComboBox1();
+    const int rows = static_cast<int>(list.get_model()->children().size());
+    const int active = list.get_active_row_number();
+    for (int i = 0; i < rows; ++i) {
+      list.set_active(i);
+      n += list.get_active_text() == name;
+    }
+    list.set_active(active);
+    return n;
+  }
+
+  // Clicks the button with "все" or a page list; returns how long the click
+  // took and records the main loop's longest stall during it.
+  double click(const std::string &pageList = "") {
+    TForm1 &form = m_run->form();
+    form.setRadioGroupIndex(pageList.empty() ? 0 : 1);
+    form.Edit1().set_text(pageList);
+    pumpFor(100);
+    m_probe.reset();
+    const auto t0 = Clock::now();
+    form.Button1().clicked();
+    const double took = msSince(t0);
+    m_stall = m_probe.longestGapMs();
+    std::printf("click -> accepted or refused: %.0f ms; longest main-loop stall %.1f ms;%s\n", took, m_stall,
+                m_probe.longGaps().c_str());
+    return took;
+  }
+
+  const std::vector<Box> &boxes() { return m_run->boxes(); }
+
+  std::vector<std::uint8_t> m_doc;
+  std::unique_ptr<FormRun> m_run;
+  LoopProbe m_probe;
+  double m_stall = 0;
+};
+
+TEST_F(NetPrint, ADriverlessPrinterNeverUsedBeforePrintsAndIsListedOnce) {
+  const std::string printer = env("QUORVEL_NET_PRINTER");
+  const fs::path spool = env("QUORVEL_NET_SPOOL");
+  start();
+  EXPECT_EQ(listed(printer), 1);
+  ASSERT_TRUE(choosePrinter(m_run->form(), printer));
+
+  // First job: CUPS creates the queue (seconds); the window goes on meanwhile.
+  click();
+  EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+  EXPECT_LT(m_stall, kLongestStallMs);
+  ASSERT_TRUE(pumpUntil([&] { return spooled(spool).size() >= 1; }, 30000)) << "nothing arrived in " << spool;
+
+  // A later job goes to the queue that now exists.
+  click("2-3");
+  EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+  EXPECT_LT(m_stall, kLongestStallMs);
+  ASSERT_TRUE(pumpUntil([&] { return spooled(spool).size() >= 2; }, 30000));
+  pumpFor(300);
+  const auto files = spooled(spool);
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(pdfMarkers(files[0]), (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(pdfMarkers(files[1]), (std::vector<int>{2, 3}));
+
+  // The queue now exists and is still one destination.
+  const auto queues = CupsSpooler::listQueues();
+  EXPECT_EQ(std::count(queues.begin(), queues.end(), printer), 1) << ::testing::PrintToString(queues);
+  EXPECT_TRUE(m_run->close());
+}
+
+// Announced, but the printer does not answer (stopped, or its host name does
+// not resolve): a bounded error naming it, the window answering throughout,
+// nothing left in the queue, and the next click to a working printer prints.
+void silentPrinter(TForm1 &form, const std::string &printer, FormRun &run, LoopProbe &probe,
+                   double &stall) {
+  ASSERT_TRUE(choosePrinter(form, printer)) << printer << " not listed";
+  form.setRadioGroupIndex(0);
+  const int width = form.get_width();
+  struct Seen {
+    bool busy = false, insensitive = false, cursor = false, secondClickTaken = false;
+    int widthDuringWait = 0;
+  } seen;
+  // While the click waits: the strip shows it, a second click is not taken,
+  // and the window is resized.
+  Glib::signal_timeout().connect_once(
+      [&] {
+        seen.busy = form.printing();
+        seen.insensitive = !form.Button1().get_sensitive();
+        seen.cursor = form.get_window() && form.get_window()->get_cursor();
+        const std::size_t before = run.boxes().size();
+        form.Button1Click();
+        seen.secondClickTaken = run.boxes().size() != before || !form.printing();
+        form.resize(width + 120, form.get_height() + 60);
+      },
+      1000);
+  Glib::signal_timeout().connect_once([&] { seen.widthDuringWait = form.get_width(); }, 3000);
+
+  probe.reset();
+  const auto t0 = Clock::now();
+  form.Button1().clicked();
+  const double took = msSince(t0);
+  stall = probe.longestGapMs();
+  std::printf("%s: error box after %.0f ms; longest main-loop stall %.1f ms;%s\n", printer.c_str(), took, stall,
+              probe.longGaps().c_str());
+
+  ASSERT_EQ(run.boxes().size(), 1u);
+  EXPECT_EQ(run.boxes()[0].text, "Принтер «" + printer + "» не отвечает.");
+  EXPECT_TRUE(run.boxes()[0].error);
+  EXPECT_LT(took, 15000);
+  EXPECT_LT(stall, kLongestStallMs);
+  EXPECT_TRUE(seen.busy);
+  EXPECT_TRUE(seen.insensitive);
+  EXPECT_TRUE(seen.cursor);
+  EXPECT_FALSE(seen.secondClickTaken);
+  EXPECT_EQ(seen.widthDuringWait, width + 120);
+  EXPECT_FALSE(form.printing());
+  EXPECT_TRUE(form.Button1().get_sensitive());
+  EXPECT_EQ(activeJobs(printer), 0);
+
+  // The program goes on: the working printer prints.
+  const std::string good = env("QUORVEL_NET_PRINTER");
+  const fs::path spool = env("QUORVEL_NET_SPOOL");
+  ASSERT_TRUE(choosePrinter(form, good));
+  probe.reset();
+  const auto t1 = Clock::now();
+  form.Button1().clicked();
+  std::printf("%s afterwards: accepted after %.0f ms; longest main-loop stall %.1f ms;%s\n", good.c_str(),
+              msSince(t1), probe.longestGapMs(), probe.longGaps().c_str());
+  EXPECT_LT(probe.longestGapMs(), kLongestStallMs);
+  EXPECT_EQ(run.boxes().size(), 1u) << run.boxes().back().text;
+  EXPECT_TRUE(pumpUntil([&] { return spooled(spool).size() >= 1; }, 30000));
+  EXPECT_EQ(activeJobs(printer), 0);
+}
+
+TEST_F(NetPrint, AStoppedPrinterGivesABoundedErrorAndTheWindowAnswers) {
+  TForm1 &form = start();
+  silentPrinter(form, env("QUORVEL_NET_SILENT"), *m_run, m_probe, m_stall);
+  EXPECT_TRUE(m_run->close());
+}
+
+TEST_F(NetPrint, APrinterWhoseHostDoesNotResolveGivesABoundedError) {
+  TForm1 &form = start();
+  silentPrinter(form, env("QUORVEL_NET_NOWHERE"), *m_run, m_probe, m_stall);
+  EXPECT_TRUE(m_run->close());
+}
+
+TEST_F(NetPrint, ClosingTheWindowWhileAJobIsBeingSentEndsTheClickAtOnce) {
+  const std::string printer = env("QUORVEL_NET_SILENT");
+  TForm1 &form = start();
+  ASSERT_TRUE(choosePrinter(form, printer));
+  form.setRadioGroupIndex(0);
+  Glib::signal_timeout().connect_once([&] { form.hide(); }, 1000);
+  const auto t0 = Clock::now();
+  form.Button1().clicked();
+  const double took = msSince(t0);
+  std::printf("closed after 1000 ms: the click ended after %.0f ms\n", took);
+  EXPECT_LT(took, 3000);
+  ASSERT_EQ(boxes().size(), 1u);
+  EXPECT_EQ(boxes()[0].text, "Печать прервана: окно закрыто.");
+  EXPECT_EQ(activeJobs(printer), 0);
+  EXPECT_TRUE(m_run->close());
+}
+
+TEST_F(NetPrint, ARemoteServerFromClientConfIsListedAndPrintedTo) {
+  // The user's own client.conf names the server; nothing in the environment.
+  char tmpl[] = "/tmp/quorvel-remote-home.XXXXXX";
+  const fs::path home = mkdtemp(tmpl);
+  fs::create_directories(home / ".cups");
+  std::ofstream(home / ".cups" / "client.conf") << "ServerName " << env("QUORVEL_REMOTE_SERVER") << "\n";
+  struct RemoveAtEnd {
+    fs::path dir;
+    ~RemoveAtEnd() {
+      std::error_code ec;
+      fs::remove_all(dir, ec);
+    }
+  } removeAtEnd{home};
+  setenv("HOME", home.c_str(), 1);
+  unsetenv("CUPS_SERVER");
+  setenv("QUORVEL_CUPS_DIR", env("QUORVEL_REMOTE_DIR").c_str(), 1);
+  const std::string queue = env("QUORVEL_REMOTE_QUEUE");
+
+  start();
+  EXPECT_EQ(listed(queue), 1);
+  EXPECT_EQ(listed(env("QUORVEL_LOCAL_QUEUE")), 0);  // the local scheduler is not asked
+  ASSERT_TRUE(choosePrinter(m_run->form(), queue));
+  click("4");
+  EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+  EXPECT_LT(m_stall, kLongestStallMs);
+  ASSERT_TRUE(waitForJobs(queue, 1));
+  EXPECT_EQ(pdfMarkers(capturedJobs(queue).front().pdf), (std::vector<int>{4}));
+  EXPECT_TRUE(m_run->close());
+}
+
+}  // namespace
+}  // namespace quorvel::test
+
+namespace quorvel::test {
+namespace {
+
+// The whole program as started by main(), sent SIGTERM while it waits on a
+// printer that does not answer: it ends at once, cleanly, leaving no job.
+TEST_F(NetPrint, SigtermWhileAJobIsBeingSentEndsTheProgramCleanly) {
+  const std::string printer = env("QUORVEL_NET_SILENT");
+  initGtk();
+  char tmpl[] = "/tmp/quorvel-term-test.XXXXXX";
+  const fs::path root = mkdtemp(tmpl);
+  FormServices s = cupsServices(chartTable(m_doc));
+  s.privateRoot = root;
+
+  Clock::time_point killedAt{};
+  bool chosen = false, busyWhenKilled = false;
+  // Once the window has started: choose the printer and click; one second
+  // into the click, the polite kill.
+  auto drive = sigc::slot<bool()>([&] {
+    TForm1 *form = nullptr;
+    for (Gtk::Window *w : Gtk::Window::list_toplevels())
+      if (auto *f = dynamic_cast<TForm1 *>(w)) form = f;
+    if (!form || !form->started()) return true;
+    chosen = choosePrinter(*form, printer);
+    form->setRadioGroupIndex(0);
+    Glib::signal_timeout().connect_once(
+        [&, form] {
+          busyWhenKilled = form->printing();
+          killedAt = Clock::now();
+          kill(getpid(), SIGTERM);
+        },
+        1000);
+    if (chosen) form->Button1().clicked();
+    return false;
+  });
+  Glib::signal_timeout().connect(drive, 50);
+
+  const int rc = runApplication(std::move(s));
+  const double endedAfter = msSince(killedAt);
+  std::printf("SIGTERM during the click: the program returned %.0f ms later\n", endedAfter);
+  EXPECT_TRUE(chosen);
+  EXPECT_TRUE(busyWhenKilled);
+  EXPECT_EQ(rc, 0);
+  EXPECT_LT(endedAfter, 3000);
+  EXPECT_EQ(activeJobs(printer), 0);
+  std::error_code ec;
+  EXPECT_TRUE(fs::is_empty(root, ec)) << "files left in " << root;
+  fs::remove_all(root, ec);
+}
+
+}  // namespace
+}  // namespace quorvel::test
