@@ -22,8 +22,10 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 // The window may stall for the engine's own PDF export (about 40 ms), never
-// for the print system.
+// for the print system. On a machine so busy that the export alone takes
+// longer, the limit is twice the export's time, measured in the same run.
 constexpr double kLongestStallMs = 100;
+double g_stallLimitMs = kLongestStallMs;
 
 std::string env(const char *name) {
   const char *v = std::getenv(name);
@@ -70,6 +72,23 @@ protected:
     m_run = std::make_unique<FormRun>(cupsServices(chartTable(m_doc)));
     EXPECT_TRUE(m_run->showAndStart());
     EXPECT_TRUE(m_run->boxes().empty()) << m_run->boxes().front().text;
+    // The engine's first PDF export reads its export code in (tens of ms
+    // more, over 100 ms on a busy machine); done here, outside the probe,
+    // the clicks show what the print system costs the window.
+    LokView *view = m_run->form().oleContainer().view();
+    EXPECT_NE(view, nullptr);
+    if (view) {
+      char tmpl[] = "/tmp/quorvel-warm.XXXXXX";
+      const fs::path dir = mkdtemp(tmpl);
+      EXPECT_FALSE(view->exportPdf("1", dir).empty());
+      const auto t0 = Clock::now();
+      EXPECT_FALSE(view->exportPdf("1-5", dir).empty());
+      const double exportMs = msSince(t0);
+      g_stallLimitMs = std::max(kLongestStallMs, 2 * exportMs);
+      std::printf("engine's PDF export: %.0f ms; main-loop stall limit %.0f ms\n", exportMs, g_stallLimitMs);
+      std::error_code ec;
+      fs::remove_all(dir, ec);
+    }
     return m_run->form();
   }
 
@@ -122,13 +141,13 @@ TEST_F(NetPrint, ADriverlessPrinterNeverUsedBeforePrintsAndIsListedOnce) {
   // First job: CUPS creates the queue (seconds); the window goes on meanwhile.
   click();
   EXPECT_TRUE(boxes().empty()) << boxes().front().text;
-  EXPECT_LT(m_stall, kLongestStallMs);
+  EXPECT_LT(m_stall, g_stallLimitMs);
   ASSERT_TRUE(pumpUntil([&] { return spooled(spool).size() >= 1; }, 30000)) << "nothing arrived in " << spool;
 
   // A later job goes to the queue that now exists.
   click("2-3");
   EXPECT_TRUE(boxes().empty()) << boxes().front().text;
-  EXPECT_LT(m_stall, kLongestStallMs);
+  EXPECT_LT(m_stall, g_stallLimitMs);
   ASSERT_TRUE(pumpUntil([&] { return spooled(spool).size() >= 2; }, 30000));
   pumpFor(300);
   const auto files = spooled(spool);
@@ -181,7 +200,7 @@ void silentPrinter(TForm1 &form, const std::string &printer, FormRun &run, LoopP
   EXPECT_EQ(run.boxes()[0].text, "Принтер «" + printer + "» не отвечает.");
   EXPECT_TRUE(run.boxes()[0].error);
   EXPECT_LT(took, 15000);
-  EXPECT_LT(stall, kLongestStallMs);
+  EXPECT_LT(stall, g_stallLimitMs);
   EXPECT_TRUE(seen.busy);
   EXPECT_TRUE(seen.insensitive);
   EXPECT_TRUE(seen.cursor);
@@ -200,7 +219,7 @@ void silentPrinter(TForm1 &form, const std::string &printer, FormRun &run, LoopP
   form.Button1().clicked();
   std::printf("%s afterwards: accepted after %.0f ms; longest main-loop stall %.1f ms;%s\n", good.c_str(),
               msSince(t1), probe.longestGapMs(), probe.longGaps().c_str());
-  EXPECT_LT(probe.longestGapMs(), kLongestStallMs);
+  EXPECT_LT(probe.longestGapMs(), g_stallLimitMs);
   EXPECT_EQ(run.boxes().size(), 1u) << run.boxes().back().text;
   EXPECT_TRUE(pumpUntil([&] { return spooled(spool).size() >= 1; }, 30000));
   EXPECT_EQ(activeJobs(printer), 0);
@@ -259,7 +278,7 @@ TEST_F(NetPrint, ARemoteServerFromClientConfIsListedAndPrintedTo) {
   ASSERT_TRUE(choosePrinter(m_run->form(), queue));
   click("4");
   EXPECT_TRUE(boxes().empty()) << boxes().front().text;
-  EXPECT_LT(m_stall, kLongestStallMs);
+  EXPECT_LT(m_stall, g_stallLimitMs);
   ASSERT_TRUE(waitForJobs(queue, 1));
   EXPECT_EQ(pdfMarkers(capturedJobs(queue).front().pdf), (std::vector<int>{4}));
   EXPECT_TRUE(m_run->close());
