@@ -8,11 +8,15 @@
 # For the chart (resources/p1.doc) and the 20-page tests/data/pages20.doc:
 #   quorvel       bench/print_bench: the real window on the document, "все"
 #                 chosen, RUNS clicks; each timed from the click until CUPS has
-#                 accepted the job (the engine is already running)
+#                 accepted the job (the engine is already running), beside the
+#                 longest stall of the window's main loop during the click
 #   soffice --pt  soffice --headless --pt QUEUE DOC, wall time of the whole
 #                 command: engine start-up, loading, rendering and sending
 #   lp            lp -d QUEUE DOC.pdf with the PDF rendered once beforehand
 # Each job is checked to have arrived in the queue (outside the timing).
+# Then the chart to a driverless network printer never used before (inside
+# tests/netprint/netprint-fixture.sh: DNS-SD, ippeveprinter), its first job
+# (CUPS creates the queue) and RUNS later ones: quorvel, and lp of the PDF.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 runs=${1:-5}
 [[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [RUNS]" >&2; exit 2; }
@@ -97,7 +101,9 @@ for doc in "$bench_root/resources/p1.doc" "$bench_root/tests/data/pages20.doc"; 
 
   ours "$doc" "$pages" "$runs"
   q=$(sed -n 's/^median_ms=//p' "$work/ours.out")
-  clicks=$(sed -n 's/^click [0-9]*: \([0-9.]*\) ms$/\1/p' "$work/ours.out" | tr '\n' ' ')
+  clicks=$(sed -n 's/^click [0-9]*: \([0-9.]*\) ms .*$/\1/p' "$work/ours.out" | tr '\n' ' ')
+  stalls=$(sed -n 's/^click [0-9]*: .* stall \([0-9.]*\) ms$/\1/p' "$work/ours.out" | tr '\n' ' ')
+  st=$(sed -n 's/^max_stall_ms=//p' "$work/ours.out")
   so=() lps=()
   for _ in $(seq "$runs"); do
     soffice_pt "$doc" "$pages"
@@ -109,15 +115,42 @@ for doc in "$bench_root/resources/p1.doc" "$bench_root/tests/data/pages20.doc"; 
   echo
   echo "$name ($pages page$([ "$pages" = 1 ] || echo s)), ms:"
   echo "  quorvel click -> accepted:  $clicks  median $q"
+  echo "  quorvel main-loop stall:    $stalls  max $st"
   echo "  soffice --headless --pt:    ${so[*]}  median $s"
   echo "  lp of the rendered PDF:     ${lps[*]}  median $l"
   echo "  ratio quorvel / soffice --pt: $(ratio "$q" "$s")   quorvel / lp: $(ratio "$q" "$l")"
-  result[$name]="$q $s $l"
+  result[$name]="$q $s $l $st"
 done
+
+# The network printer: a fixture of its own for each method, so that each
+# first job is one to a printer CUPS has not made a queue for yet.
+p1_pdf="$work/pdf/p1.pdf"
+net() { # METHOD: output in $work/net-METHOD.out
+  run "$bench_root/tests/netprint/netprint-fixture.sh" "$bench_root/bench/print-net.sh" "$1" \
+    "$bench_root/resources/p1.doc" "$p1_pdf" 1 "$runs" "$build" >"$work/net-$1.out" 2>>"$work/net.log"
+  [ "$run_rc" = 0 ] || { echo "network printer ($1) failed:" >&2; tail -n 20 "$work/net.log" >&2; exit 1; }
+}
+net quorvel
+net lp
+nq=($(sed -n 's/^click [0-9]*: \([0-9.]*\) ms .*$/\1/p' "$work/net-quorvel.out"))
+ns=($(sed -n 's/^click [0-9]*: .* stall \([0-9.]*\) ms$/\1/p' "$work/net-quorvel.out"))
+nl=($(sed -n 's/^lp [0-9]*: \([0-9]*\) ms$/\1/p' "$work/net-lp.out"))
+nq_later=$(median "${nq[@]:1}") nl_later=$(median "${nl[@]:1}")
+ns_later=$(printf '%s\n' "${ns[@]:1}" | sort -g | tail -n1)
+echo
+echo "p1.doc to a driverless network printer, ms (first job: CUPS creates its queue):"
+echo "  quorvel click -> accepted:  first ${nq[0]}  later ${nq[*]:1}  median $nq_later"
+echo "  quorvel main-loop stall:    first ${ns[0]}  later ${ns[*]:1}  max $ns_later"
+echo "  lp of the rendered PDF:     first ${nl[0]}  later ${nl[*]:1}  median $nl_later"
+echo "  all $((2 * (runs + 1))) documents arrived at the printer"
 echo
 echo "all $jobs jobs arrived in the capture queue"
-printf '%-12s %10s %14s %8s %12s %8s\n' document quorvel soffice_pt lp q/soffice q/lp
+printf '%-16s %10s %10s %14s %8s %12s %8s\n' document quorvel stall_max soffice_pt lp q/soffice q/lp
 for name in p1.doc pages20.doc; do
-  read -r q s l <<<"${result[$name]}"
-  printf '%-12s %10s %14s %8s %12s %8s\n' "$name" "$q" "$s" "$l" "$(ratio "$q" "$s")" "$(ratio "$q" "$l")"
+  read -r q s l st <<<"${result[$name]}"
+  printf '%-16s %10s %10s %14s %8s %12s %8s\n' "$name" "$q" "$st" "$s" "$l" "$(ratio "$q" "$s")" "$(ratio "$q" "$l")"
 done
+printf '%-16s %10s %10s %14s %8s %12s %8s\n' "net, first job" "${nq[0]}" "${ns[0]}" - "${nl[0]}" - \
+  "$(ratio "${nq[0]}" "${nl[0]}")"
+printf '%-16s %10s %10s %14s %8s %12s %8s\n' "net, later jobs" "$nq_later" "$ns_later" - "$nl_later" - \
+  "$(ratio "$nq_later" "$nl_later")"

@@ -12,6 +12,8 @@ packages=(
   # test: print server, virtual X server, window manager, screenshots, PDF text
   cups cups-client cups-bsd cups-filters printer-driver-cups-pdf
   xvfb xauth xdotool x11-utils openbox imagemagick poppler-utils dbus-daemon
+  # test: network printers in a private namespace (DNS-SD, printer simulator)
+  cups-ipp-utils avahi-daemon avahi-utils libnss-mdns iproute2 util-linux
   # checks
   clang clang-format clang-tidy libclang-rt-14-dev appstream desktop-file-utils
   # the Debian package
@@ -32,6 +34,26 @@ if ((${#missing[@]})); then
       sudo DEBIAN_FRONTEND=noninteractive apt-get "$@"
     fi
   }
+  as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+  # libnss-mdns adds itself to the machine's name lookup; the tests use it
+  # only inside their own namespace, so the machine's file stays as it was.
+  nsswitch=$(cat /etc/nsswitch.conf 2>/dev/null || true)
+  # Nor may installing start services here (avahi-daemon would announce
+  # this machine on its networks): keep them from starting unless a policy
+  # already says so.
+  policy=
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    policy=/usr/sbin/policy-rc.d
+    printf '#!/bin/sh\nexit 101\n' | as_root tee "$policy" >/dev/null
+    as_root chmod 0755 "$policy"
+  fi
   apt update -q
-  apt install -y -q --no-install-recommends "${missing[@]}"
+  apt install -y -q --no-install-recommends "${missing[@]}" || {
+    [ -z "$policy" ] || as_root rm -f "$policy"
+    exit 1
+  }
+  [ -z "$policy" ] || as_root rm -f "$policy"
+  if [ -n "$nsswitch" ] && [ "$(cat /etc/nsswitch.conf)" != "$nsswitch" ]; then
+    printf '%s\n' "$nsswitch" | as_root tee /etc/nsswitch.conf >/dev/null
+  fi
 fi

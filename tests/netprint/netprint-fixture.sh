@@ -39,8 +39,9 @@ if [ "${1:-}" != --inside ]; then
     [ -e /lib/x86_64-linux-gnu/libnss_mdns4_minimal.so.2 ] || ls /lib/*/libnss_mdns4_minimal.so.2 >/dev/null 2>&1 ||
         skip "libnss-mdns missing"
     # A PID namespace: when this script's inner half ends, however it ends,
-    # the kernel ends every daemon it started.
-    exec unshare --mount --net --pid --fork --mount-proc --propagation private -- "$0" --inside "$@"
+    # the kernel ends every daemon it started; ending the outer half (a test
+    # timeout, Ctrl-C) ends the inner half through its clean-up.
+    exec unshare --mount --net --pid --fork --kill-child=TERM --mount-proc --propagation private -- "$0" --inside "$@"
 fi
 shift
 [ -n "${NETPRINT_DEBUG:-}" ] && set -x
