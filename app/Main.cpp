@@ -43,7 +43,8 @@ public:
   explicit WindowPump(Gtk::Window &window) : m_window(window) {}
   void iterate(std::chrono::milliseconds max) override {
     GSource *timer = g_timeout_source_new(static_cast<guint>(max.count()));
-    g_source_set_callback(timer, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+    g_source_set_callback(
+        timer, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
     g_source_attach(timer, nullptr);
     g_main_context_iteration(nullptr, TRUE);
     g_source_destroy(timer);
@@ -274,7 +275,9 @@ void TForm1::finishStart(const std::exception_ptr &error) {
 }
 
 void TForm1::whenListed(std::function<void()> then) {
-  auto listed = [this] { return !m_listing || m_listing->ready() || SteadyClock::now() >= m_listingDeadline; };
+  auto listed = [this] {
+    return !m_listing || m_listing->ready() || SteadyClock::now() >= m_listingDeadline;
+  };
   if (listed()) return then();
   // The engine's callback is no place for a nested loop: look again shortly.
   Glib::signal_timeout().connect(sigc::track_obj(

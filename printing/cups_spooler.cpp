@@ -35,12 +35,15 @@ int untilStopped(http_t *, void *stop) { return !static_cast<const StopFlag *>(s
 struct Deadline {
   SteadyClock::time_point at;
 };
-int untilDeadline(http_t *, void *deadline) { return SteadyClock::now() < static_cast<Deadline *>(deadline)->at; }
+int untilDeadline(http_t *, void *deadline) {
+  return SteadyClock::now() < static_cast<Deadline *>(deadline)->at;
+}
 
 // A connection to the scheduler with a bounded connect. Its later waits end
 // once `stop` is set.
 Http connect(int timeoutMs, const StopFlag *stop) {
-  Http http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, timeoutMs, nullptr));
+  Http http(
+      httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, timeoutMs, nullptr));
   if (http && stop) httpSetTimeout(http.get(), kPollSeconds, untilStopped, const_cast<StopFlag *>(stop));
   return http;
 }

@@ -14,7 +14,9 @@ std::vector<int> carryOutPrintOut(const PrintOutRequest &request, const PrintOut
   const std::vector<int> pages = selectPages(request.pages, request.pageType, ctx.pageCount);
 
   std::vector<int> jobs;
-  auto send = [&](const std::vector<int> &side) { jobs.push_back(ctx.submit(ctx.render(formatPageRange(side)))); };
+  auto send = [&](const std::vector<int> &side) {
+    jobs.push_back(ctx.submit(ctx.render(formatPageRange(side))));
+  };
   if (!request.manualDuplex || pages.size() == 1) {
     send(pages);
     return jobs;
@@ -31,9 +33,9 @@ T SpoolerPrintService::bounded(const std::string &printer,
   // The work holds its own share of the spooler: given up on, it may still
   // be running when this service is gone.
   try {
-    return runOffThread<T>(m_pump, m_limit, [spooler = m_spooler, call = std::move(call)](const StopFlag &stop) {
-      return call(*spooler, stop);
-    });
+    return runOffThread<T>(
+        m_pump, m_limit,
+        [spooler = m_spooler, call = std::move(call)](const StopFlag &stop) { return call(*spooler, stop); });
   } catch (const WaitTimedOut &) {
     throw OleServerError(printerNotAnswering(printer));
   } catch (const WaitAbandoned &) {
@@ -55,10 +57,12 @@ void SpoolerPrintService::printOut(const std::string &printer, const PrintOutReq
   ctx.title = document.title;
   ctx.pageCount = document.pageCount;
   ctx.render = document.render;
-  ctx.submit = [this, printer, title = document.title, copies = request.copies](std::vector<std::uint8_t> pdf) {
-    return bounded<int>(printer, [printer, title, copies, pdf = std::move(pdf)](PrintSpooler &s, const StopFlag &stop) {
-      return s.submitPdf(printer, title, pdf, copies, stop);
-    });
+  ctx.submit = [this, printer, title = document.title,
+                copies = request.copies](std::vector<std::uint8_t> pdf) {
+    return bounded<int>(
+        printer, [printer, title, copies, pdf = std::move(pdf)](PrintSpooler &s, const StopFlag &stop) {
+          return s.submitPdf(printer, title, pdf, copies, stop);
+        });
   };
   ctx.confirm = m_confirm;
   carryOutPrintOut(request, ctx);

@@ -52,7 +52,8 @@ gboolean LoopProbe::tick(gpointer data) {
   self->m_longest = std::max(self->m_longest, gap);
   if (gap > 50) {
     const double at = std::chrono::duration<double, std::milli>(now - self->m_reset).count();
-    self->m_longGaps += " " + std::to_string(static_cast<int>(gap)) + " ms at " + std::to_string(static_cast<int>(at));
+    self->m_longGaps +=
+        " " + std::to_string(static_cast<int>(gap)) + " ms at " + std::to_string(static_cast<int>(at));
   }
   self->m_last = now;
   return G_SOURCE_CONTINUE;

@@ -164,8 +164,7 @@ TEST_F(NetPrint, ADriverlessPrinterNeverUsedBeforePrintsAndIsListedOnce) {
 // Announced, but the printer does not answer (stopped, or its host name does
 // not resolve): a bounded error naming it, the window answering throughout,
 // nothing left in the queue, and the next click to a working printer prints.
-void silentPrinter(TForm1 &form, const std::string &printer, FormRun &run, LoopProbe &probe,
-                   double &stall) {
+void silentPrinter(TForm1 &form, const std::string &printer, FormRun &run, LoopProbe &probe, double &stall) {
   ASSERT_TRUE(choosePrinter(form, printer)) << printer << " not listed";
   form.setRadioGroupIndex(0);
   const int width = form.get_width();
@@ -193,8 +192,8 @@ void silentPrinter(TForm1 &form, const std::string &printer, FormRun &run, LoopP
   form.Button1().clicked();
   const double took = msSince(t0);
   stall = probe.longestGapMs();
-  std::printf("%s: error box after %.0f ms; longest main-loop stall %.1f ms;%s\n", printer.c_str(), took, stall,
-              probe.longGaps().c_str());
+  std::printf("%s: error box after %.0f ms; longest main-loop stall %.1f ms;%s\n", printer.c_str(), took,
+              stall, probe.longGaps().c_str());
 
   ASSERT_EQ(run.boxes().size(), 1u);
   EXPECT_EQ(run.boxes()[0].text, "Принтер «" + printer + "» не отвечает.");

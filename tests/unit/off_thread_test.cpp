@@ -213,8 +213,8 @@ struct SlowSpooler : PrintSpooler {
       record("cancelled " + std::to_string(job));
       throw OleServerError(printerNotAnswering(queue));
     }
-    record("job " + std::to_string(job) + " " + queue + " " + title + " " + std::string(pdf.begin(), pdf.end()) +
-           " x" + std::to_string(copies));
+    record("job " + std::to_string(job) + " " + queue + " " + title + " " +
+           std::string(pdf.begin(), pdf.end()) + " x" + std::to_string(copies));
     return job;
   }
 };
