@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cmath>
+#include <utility>
 
 #include "app/shell_rules.h"
 #include "document/container_stream.h"
@@ -262,7 +263,9 @@ void TForm1::finishStart(const std::exception_ptr &error) {
     markStarted();
     return;
   }
+  m_awaitingList = true;
   whenListed([this] {
+    m_awaitingList = false;
     try {
       fillPrinterList();
       m_comboBox1->set_active(-1);
@@ -271,6 +274,7 @@ void TForm1::finishStart(const std::exception_ptr &error) {
       handleException(std::current_exception());
     }
     markStarted();
+    if (std::exchange(m_resizeHeldOver, false)) FormResize();
   });
 }
 
@@ -325,7 +329,13 @@ bool TForm1::onWindowState(GdkEventWindowState *event) {
 
 void TForm1::FormResize() {
   // Until start-up has finished there is nothing to show and no focus to move.
-  if (!m_started) return;
+  // Once the document is set up and only the printer list is awaited, a
+  // resize is held over until the list is filled, as if it had queued behind
+  // the list being read.
+  if (!m_started) {
+    if (m_awaitingList) m_resizeHeldOver = true;
+    return;
+  }
   m_oleContainer->setFocus();
   m_comboBox1->grab_focus();
 }

@@ -109,6 +109,8 @@ private:
   int m_lastWidth = -1, m_lastHeight = -1;
   bool m_centred = false;
   bool m_started = false;
+  bool m_awaitingList = false;
+  bool m_resizeHeldOver = false;
   sigc::signal<void()> m_signalStarted;
 };
 
