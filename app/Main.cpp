@@ -6,6 +6,7 @@
 #include <csignal>
 
 #include <climits>
+#include <cstdlib>
 #include <cmath>
 #include <utility>
 
@@ -238,6 +239,10 @@ void TForm1::OleContainerRun() {
 
 void TForm1::startListing() {
   if (!m_services.printers || m_listing) return;
+  // The engine sets TMPDIR as it starts, while the list is still being read
+  // (and the print system reads the environment): a variable that is there
+  // already is replaced in place, never moved under the reading thread.
+  if (!std::getenv("TMPDIR")) setenv("TMPDIR", Glib::get_tmp_dir().c_str(), 0);
   auto listed = std::make_shared<std::vector<std::string>>();
   m_listed = listed;
   m_listing = std::make_unique<OffThread>(
@@ -278,7 +283,7 @@ void TForm1::finishStart(const std::exception_ptr &error) {
   });
 }
 
-void TForm1::whenListed(std::function<void()> then) {
+void TForm1::whenListed(const std::function<void()> &then) {
   auto listed = [this] {
     return !m_listing || m_listing->ready() || SteadyClock::now() >= m_listingDeadline;
   };

@@ -75,7 +75,7 @@ private:
   bool askOkCancel(const std::string &text);
   int runBox(Gtk::Dialog &box);
   void startListing();
-  void whenListed(std::function<void()> then);
+  void whenListed(const std::function<void()> &then);
   void fillPrinterList();
   void markStarted();
   void showBusy(bool on);

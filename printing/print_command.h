@@ -37,6 +37,8 @@ public:
   class Guard {
   public:
     Guard() = default;
+    Guard(const Guard &) = delete;
+    Guard &operator=(const Guard &) = delete;
     Guard(Guard &&other) noexcept : m_busy(std::exchange(other.m_busy, nullptr)) {}
     Guard &operator=(Guard &&other) noexcept {
       if (this != &other) {
@@ -62,7 +64,7 @@ public:
   bool busy() const { return m_busy; }
   // An empty guard when a print-out is already under way.
   [[nodiscard]] Guard enter() {
-    if (m_busy) return Guard();
+    if (m_busy) return {};
     set(true);
     return Guard(this);
   }
