@@ -66,6 +66,17 @@ void scaleSizeRequest(Gtk::Widget &w, int num, int den) {
   w.set_size_request(width < 0 ? -1 : mulDiv(width, num, den), height < 0 ? -1 : mulDiv(height, num, den));
 }
 
+// The button inside a drop-down list, which takes its keyboard focus.
+Gtk::Widget *innerButton(Gtk::Widget &w) {
+  if (dynamic_cast<Gtk::ToggleButton *>(&w)) return &w;
+  Gtk::Widget *found = nullptr;
+  if (auto *container = dynamic_cast<Gtk::Container *>(&w))
+    container->forall([&found](Gtk::Widget &child) {
+      if (!found) found = innerButton(child);
+    });
+  return found;
+}
+
 }  // namespace
 
 // Registered by hand: the generated constructor would be dropped by the
@@ -98,7 +109,6 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
   builder->get_widget("Label1", m_label1);
   builder->get_widget("ComboBox1", m_comboBox1);
   builder->get_widget("RadioGroup1", m_radioGroup1);
-  builder->get_widget("RadioGroup1None", m_radioNone);
   for (std::size_t i = 0; i < m_radioItems.size(); ++i)
     builder->get_widget("RadioGroup1Item" + std::to_string(i), m_radioItems[i]);
   builder->get_widget("Edit1", m_edit1);
@@ -113,6 +123,7 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
   Gtk::Widget *panel2Area = nullptr;
   builder->get_widget("Panel2Area", panel2Area);
   panel1Body->set_focus_chain({panel2Area, m_panel3});
+  setUpKeyboardAndScreenReaders();
 
   applyFontAndScale();
   try {
@@ -160,6 +171,50 @@ std::string TForm1::title() {
   char path[PATH_MAX] = {};
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
   return applicationTitle(n > 0 ? std::string_view(path, static_cast<std::size_t>(n)) : "quorvel");
+}
+
+void TForm1::setUpKeyboardAndScreenReaders() {
+  // No page item is chosen at the start.
+  setRadioGroupIndex(-1);
+  // The page group is one tab stop: the chosen item, or the first while none
+  // is chosen (GTK would stop at each item then). Arrows move within it.
+  for (std::size_t i = 1; i < m_radioItems.size(); ++i) {
+    Gtk::RadioButton *item = m_radioItems[i];
+    item->signal_focus().connect(
+        [this, item](Gtk::DirectionType) {
+          if (radioGroupIndex() < 0 && !item->has_focus()) g_signal_stop_emission_by_name(item->gobj(), "focus");
+          return false;
+        },
+        false);
+  }
+
+  // What a screen reader says. Label1 names the printer list (it is the
+  // list's mnemonic widget in the layout); the keyboard focus is on the
+  // list's inner button, which is named so too.
+  auto link = [](Gtk::Widget &labelled, Gtk::Widget &label) {
+    AtkObject *a = labelled.get_accessible()->gobj(), *b = label.get_accessible()->gobj();
+    atk_object_add_relationship(a, ATK_RELATION_LABELLED_BY, b);
+    atk_object_add_relationship(b, ATK_RELATION_LABEL_FOR, a);
+  };
+  std::string listName = m_label1->get_text();
+  listName.erase(listName.find_last_not_of(' ') + 1);
+  m_comboBox1->get_accessible()->set_name(listName);
+  if (Gtk::Widget *button = innerButton(*m_comboBox1)) {
+    button->get_accessible()->set_name(listName);
+    // One way only: Label1 stays the label of the list itself.
+    atk_object_add_relationship(button->get_accessible()->gobj(), ATK_RELATION_LABELLED_BY,
+                                m_label1->get_accessible()->gobj());
+  }
+  // The page items form one group named by its frame's title; the frame
+  // itself, drawn behind them, is not a second group of that name.
+  Gtk::Frame *groupFrame = nullptr;
+  m_builder->get_widget("RadioGroup1Frame", groupFrame);
+  m_radioGroup1->get_accessible()->set_name(groupFrame->get_label());
+  link(*m_radioGroup1, *groupFrame->get_label_widget());
+  groupFrame->get_accessible()->set_name("");
+  // The page list belongs to its item.
+  m_edit1->get_accessible()->set_name(m_radioItems[1]->get_label());
+  link(*m_edit1, *m_radioItems[1]);
 }
 
 void TForm1::applyFontAndScale() {
@@ -372,16 +427,18 @@ int TForm1::radioGroupIndex() const {
 }
 
 void TForm1::setRadioGroupIndex(int index) {
-  if (index >= 0 && index < static_cast<int>(m_radioItems.size()))
+  if (index >= 0 && index < static_cast<int>(m_radioItems.size())) {
     m_radioItems[static_cast<std::size_t>(index)]->set_active(true);
-  else
-    m_radioNone->set_active(true);
+  } else {
+    m_noPageItem.join_group(*m_radioItems[0]);
+    m_noPageItem.set_active(true);
+    m_noPageItem.reset_group();
+  }
 }
 
 void TForm1::messageBox(const std::string &text) {
   if (boxHook) return boxHook(text, false);
   Gtk::MessageDialog box(*this, text, false, Gtk::MESSAGE_OTHER, Gtk::BUTTONS_OK, true);
-  box.set_title(title());
   runBox(box);
 }
 
@@ -389,7 +446,6 @@ void TForm1::handleException(const std::exception_ptr &error) {
   const std::string text = errorBoxText(error);
   if (boxHook) return boxHook(text, true);
   Gtk::MessageDialog box(*this, text, false, Gtk::MESSAGE_ERROR, Gtk::BUTTONS_OK, true);
-  box.set_title(title());
   runBox(box);
 }
 
@@ -398,12 +454,15 @@ bool TForm1::askOkCancel(const std::string &text) {
   Gtk::MessageDialog box(*this, text, false, Gtk::MESSAGE_QUESTION, Gtk::BUTTONS_NONE, true);
   box.add_button("Отмена", Gtk::RESPONSE_CANCEL);
   box.add_button("ОК", Gtk::RESPONSE_OK);
-  box.set_title(title());
   box.set_default_response(Gtk::RESPONSE_OK);
   return runBox(box) == Gtk::RESPONSE_OK;
 }
 
 int TForm1::runBox(Gtk::Dialog &box) {
+  // Captioned with the application's title, and announced by it: GTK names
+  // message boxes after their kind ("Error"), in English.
+  box.set_title(title());
+  box.get_accessible()->set_name(title());
   // Closing the window while a box is up answers the box with "cancel", so
   // the program can end instead of waiting on a box for a window that is gone.
   if (!get_visible()) return Gtk::RESPONSE_CANCEL;

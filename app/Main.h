@@ -68,6 +68,7 @@ public:
 
 private:
   void applyFontAndScale();
+  void setUpKeyboardAndScreenReaders();
   void centre();
   void finishStart(const std::exception_ptr &error);
   bool onConfigure(GdkEventConfigure *event);
@@ -98,8 +99,10 @@ private:
   Gtk::Label *m_label1 = nullptr;
   Gtk::ComboBoxText *m_comboBox1 = nullptr;
   Gtk::Widget *m_radioGroup1 = nullptr;
-  Gtk::RadioButton *m_radioNone = nullptr;
   std::array<Gtk::RadioButton *, 4> m_radioItems{};
+  // GTK radio groups always have an item chosen: while no page item is, this
+  // one, never shown, holds the choice for a moment and leaves the group.
+  Gtk::RadioButton m_noPageItem;
   Gtk::Entry *m_edit1 = nullptr;
   Gtk::CheckButton *m_checkBox1 = nullptr;
   Gtk::Button *m_button1 = nullptr;

@@ -2,6 +2,7 @@
 #include "document/lok_view.h"
 
 #include <LibreOfficeKit/LibreOfficeKit.h>
+#include <LibreOfficeKit/LibreOfficeKitEnums.h>
 #include <LibreOfficeKit/LibreOfficeKitGtk.h>
 #include <LibreOfficeKit/LibreOfficeKitInit.h>
 #include <gtk/gtk.h>
@@ -223,9 +224,34 @@ void LokView::open(const fs::path &file, std::function<void(std::exception_ptr)>
         } catch (...) {
           failure = std::current_exception();
         }
-        p->done(failure);
+        if (failure || p->self->initialized()) return p->done(failure);
+        // The view sets itself up on an idle of its own, which may run before
+        // or (on a busy machine) well after this.
+        g_signal_connect_data(
+            source, "notify::is-initialized",
+            G_CALLBACK(+[](GObject *view, GParamSpec *, gpointer waitingData) {
+              auto *waiting = static_cast<Pending *>(waitingData);
+              if (waiting->alive.expired() || !*waiting->alive.lock() || !waiting->self->initialized()) return;
+              auto ready = std::move(waiting->done);
+              // Frees `waiting`.
+              g_signal_handlers_disconnect_by_data(view, waitingData);
+              ready(nullptr);
+            }),
+            p.release(), [](gpointer waitingData, GClosure *) { delete static_cast<Pending *>(waitingData); },
+            GConnectFlags(0));
       },
       pending);
+}
+
+bool LokView::initialized() const {
+  gboolean done = FALSE;
+  g_object_get(m_view, "is-initialized", &done, nullptr);
+  return done;
+}
+
+void LokView::postKey(bool press, int character, int code) {
+  if (!m_doc) return;
+  m_doc->pClass->postKeyEvent(m_doc, press ? LOK_KEYEVENT_KEYINPUT : LOK_KEYEVENT_KEYUP, character, code);
 }
 
 int LokView::pageCount() const { return m_doc ? m_doc->pClass->getParts(m_doc) : 0; }

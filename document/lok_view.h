@@ -32,10 +32,17 @@ public:
 
   GtkWidget *widget() const { return m_view; }
 
-  // Opens `file` asynchronously; `done` gets nullptr or the error. After the
+  // Opens `file` asynchronously; `done` gets nullptr or the error. It runs
+  // once the view has set itself up after the open: the view takes the
+  // keyboard focus then, so it must not be in a window before. After the
   // open has finished, the file may be deleted.
   void open(const std::filesystem::path &file, std::function<void(std::exception_ptr)> done);
   bool isOpen() const { return m_doc != nullptr; }
+  // True once the view has set itself up after the open.
+  bool initialized() const;
+
+  // Hands a key to the document (a press, or its release).
+  void postKey(bool press, int character, int code);
 
   int pageCount() const;
   // Width of the page area in twips, borders included.

@@ -6,7 +6,7 @@
 
 #include "automation/word_model.h"
 #include "document/container_stream.h"
-#include "document/shortcuts.h"
+#include "document/document_keys.h"
 
 namespace quorvel {
 
@@ -148,6 +148,8 @@ void OleContainer::doVerb(int verb) {
     GtkWidget *w = m_view->widget();
     gtk_container_add(GTK_CONTAINER(m_scroll.gobj()), w);
     gtk_widget_set_can_focus(w, TRUE);
+    // What a screen reader calls the document area.
+    atk_object_set_name(gtk_widget_get_accessible(w), m_env.jobTitle.c_str());
     Glib::wrap(w)->signal_size_allocate().connect(sigc::mem_fun(*this, &OleContainer::onViewAllocate));
     Glib::wrap(w)->signal_focus_in_event().connect(sigc::mem_fun(*this, &OleContainer::onViewFocusIn), false);
     Glib::wrap(w)->signal_key_press_event().connect(sigc::mem_fun(*this, &OleContainer::onViewKey), false);
@@ -193,25 +195,54 @@ bool OleContainer::onViewFocusIn(GdkEventFocus *) {
   return false;
 }
 
-bool OleContainer::onViewKey(GdkEventKey *event) {
-  const guint key = gdk_keyval_to_lower(event->keyval);
-  std::string name;
-  if (key >= GDK_KEY_a && key <= GDK_KEY_z)
-    name = std::string(1, static_cast<char>('a' + (key - GDK_KEY_a)));
-  else if (key >= GDK_KEY_F1 && key <= GDK_KEY_F12)
-    name = "F" + std::to_string(key - GDK_KEY_F1 + 1);
-  else if (event->hardware_keycode && (event->state & GDK_CONTROL_MASK)) {
-    // Other layouts (Cyrillic): judge by the Latin letter on the same key.
-    guint latin = 0;
-    gdk_keymap_translate_keyboard_state(gdk_keymap_get_for_display(gdk_display_get_default()),
-                                        event->hardware_keycode, GdkModifierType(0), 0, &latin, nullptr,
-                                        nullptr, nullptr);
-    if (latin >= GDK_KEY_a && latin <= GDK_KEY_z)
-      name = std::string(1, static_cast<char>('a' + (latin - GDK_KEY_a)));
+namespace {
+
+TypedKey typedKey(const GdkEventKey *event) {
+  TypedKey key;
+  key.keyval = event->keyval;
+  key.character = gdk_keyval_to_unicode(event->keyval);
+  key.shift = event->state & GDK_SHIFT_MASK;
+  key.ctrl = event->state & GDK_CONTROL_MASK;
+  key.alt = event->state & GDK_MOD1_MASK;
+  // On another layout (Cyrillic) the same key in a Latin one, wherever the
+  // user has that among the layouts.
+  const bool latin = (event->keyval >= GDK_KEY_a && event->keyval <= GDK_KEY_z) ||
+                     (event->keyval >= GDK_KEY_A && event->keyval <= GDK_KEY_Z);
+  if (!latin && event->hardware_keycode) {
+    GdkKeymap *keymap = gdk_keymap_get_for_display(gdk_display_get_default());
+    for (int group = 0; group < 4 && !key.latinKeyval; ++group) {
+      guint other = 0;
+      if (gdk_keymap_translate_keyboard_state(keymap, event->hardware_keycode, GdkModifierType(0), group,
+                                              &other, nullptr, nullptr, nullptr) &&
+          other < 0x80 && g_ascii_isalnum(static_cast<gchar>(other)))
+        key.latinKeyval = other;
+    }
   }
-  // Swallowed here, the engine never sees them.
-  return isBlockedShortcut(name, event->state & GDK_CONTROL_MASK, event->state & GDK_SHIFT_MASK,
-                           event->state & GDK_MOD1_MASK);
+  return key;
+}
+
+}  // namespace
+
+bool OleContainer::onViewKey(GdkEventKey *event) {
+  // Every key is handled here and goes no further: the view would pass it
+  // on to the window as well, where arrows and Tab move the focus and the
+  // scrolled area's keys scroll, so that a key both edited the chart and
+  // left it.
+  const TypedKey key = typedKey(event);
+  const bool press = event->type == GDK_KEY_PRESS;
+  switch (const KeyRoute route = routeDocumentKey(key)) {
+    case KeyRoute::Blocked: break;  // swallowed here, the engine never sees them
+    case KeyRoute::FocusNext:
+    case KeyRoute::FocusPrevious:
+      if (press)
+        get_toplevel()->child_focus(route == KeyRoute::FocusNext ? Gtk::DIR_TAB_FORWARD : Gtk::DIR_TAB_BACKWARD);
+      break;
+    case KeyRoute::Engine:
+      if (const auto engineKey = engineKeyFor(key); engineKey && m_view)
+        m_view->postKey(press, engineKey->character, engineKey->code);
+      break;
+  }
+  return true;
 }
 
 void OleContainer::onViewAllocate(Gtk::Allocation &) { fitToWidth(); }

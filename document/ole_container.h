@@ -23,7 +23,7 @@ struct ContainerEnv {
   PrivateDir *privateDir = nullptr;
   PrintService *printing = nullptr;
   std::function<void(std::exception_ptr)> reportError;  // the default error handler
-  std::string jobTitle;
+  std::string jobTitle;  // the chart's title: print jobs, and the document area's name
   std::string engineDir = lokProgramDir();  // where LibreOffice is installed
 };
 

@@ -11,9 +11,11 @@ packages=(
   libreoffice-writer libreoffice-core fonts-dejavu-core fonts-liberation2
   # test: print server, virtual X server, window manager, screenshots, PDF text
   cups cups-client cups-bsd cups-filters printer-driver-cups-pdf
-  xvfb xauth xdotool x11-utils openbox imagemagick poppler-utils dbus-daemon
+  xvfb xauth xdotool x11-utils x11-xkb-utils openbox imagemagick poppler-utils dbus-daemon
   # test: network printers in a private namespace (DNS-SD, printer simulator)
   cups-ipp-utils avahi-daemon avahi-utils libnss-mdns iproute2 util-linux
+  # test: a desktop session's buses, read as a screen reader does; Writer as the reference
+  dbus dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0 python3-uno
   # checks
   clang clang-format clang-tidy libclang-rt-14-dev appstream desktop-file-utils
   # the Debian package

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up on Debian 12 and runs every test: the unit suite, the
-# window, engine and print tests against a virtual X server and a private
-# CUPS scheduler, clang-tidy, the unit suite again under ASan/UBSan, and the
-# fuzzers.
+# window, engine and print tests against a virtual X server with a session
+# and accessibility bus and a private CUPS scheduler, clang-tidy, the unit
+# suite again under ASan/UBSan, and the fuzzers.
 #
 #   tools/test.sh [--quick [CTEST ARGS]]
 #     --quick skips clang-tidy, the sanitizer build and the fuzzers; what
@@ -35,6 +35,27 @@ Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
 export DISPLAY=":$(head -n1 "$work/display")"
+
+# A session bus with the accessibility bus on it, as every GNOME desktop has:
+# GTK programs then talk to the accessibility bus, and the tests read the
+# window through it as a screen reader does. Both are this run's own (their
+# sockets live in a private runtime folder) and are ended by their PIDs.
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+dbus-daemon --session --nofork --address="unix:path=$work/session-bus" --print-address=4 \
+  4>"$work/session-bus.address" 2>"$work/dbus.log" &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/session-bus.address" ] && break; sleep 0.05; done
+[ -s "$work/session-bus.address" ] || { echo "the session bus did not start" >&2; exit 1; }
+export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/session-bus.address")
+/usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/at-spi.log" 2>&1 &
+pids+=($!)
+a11y_up() {
+  dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null 2>&1
+}
+for _ in $(seq 100); do a11y_up && break; sleep 0.05; done
+a11y_up || { echo "the accessibility bus did not start" >&2; exit 1; }
+
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
 

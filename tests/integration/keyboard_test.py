@@ -1,0 +1,293 @@
+#!/usr/bin/python3
+"""Keyboard, focus and screen readers: the real program on the test desktop
+(tools/test.sh: Xvfb with openbox, a session bus with the accessibility bus,
+a private print scheduler), driven by real keys and read through the
+accessibility bus as a screen reader reads it.
+
+    keyboard_test.py PROGRAM DATA_DIR CASE     CASE: StartUpFocus | Strip | Editing
+
+PROGRAM is quorvel-test-app.
+"""
+import contextlib
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import desktop as d
+from desktop import keys
+
+PROGRAM = DATA = None
+LIST_NAME = "Выберите принтер:"
+PAGE_ITEMS = ["все", "номера", "только нечетные", "только четные"]
+BUTTON = " Щелкните сюда, чтобы начать печатать"
+
+
+def on_printer_list(acc):
+    """The printer list as the focus shows it: its inner button, named after Label1."""
+    return acc is not None and acc.get_role_name() == "toggle button" and acc.get_name() == LIST_NAME
+
+
+@contextlib.contextmanager
+def cpu_load(busy):
+    """`busy` processes that keep a CPU each busy, ended by their PIDs."""
+    procs = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(busy)]
+    try:
+        yield
+    finally:
+        for p in procs:
+            p.kill()
+            p.wait()
+
+
+class StartUpFocus(unittest.TestCase):
+    """After start-up the keyboard is in the printer list, every time: on a
+    loaded machine, and when the engine's view sets itself up late (it takes
+    the focus when it does). Judged by what Down does: it picks the first
+    printer, where in the chart it would move the text cursor."""
+
+    # (busy processes, engine set-up held back by ms)
+    RUNS = [(0, 0)] * 8 + [(2, 0)] * 6 + [(0, 500), (0, 1500), (0, 3000)] * 2 + [(2, 1500)] * 2
+
+    def test_every_start_ends_with_the_keyboard_in_the_printer_list(self):
+        queue = d.CaptureQueue("aaa_focus_%d" % os.getpid())
+        self.addCleanup(queue.delete)
+        outcomes = []
+        for busy, late in self.RUNS:
+            with cpu_load(busy):
+                outcomes.append((busy, late, self.start_once(late)))
+        for busy, late, outcome in outcomes:
+            print("load %d, set-up %4d ms late: %s" % (busy, late, outcome))
+        bad = [o for o in outcomes if o[2] != "printer list"]
+        print("%d of %d starts ended in the printer list" % (len(outcomes) - len(bad), len(outcomes)))
+        self.assertEqual(bad, [])
+
+    def start_once(self, late):
+        program = d.Program(PROGRAM, *(["--late-engine-setup", str(late)] if late else []))
+        try:
+            program.window()
+            printers = program.printers_after_start()
+            # By now the view has set itself up and taken the focus if it could.
+            d.wait_for("the engine's view set-up", lambda: "engine view ready" in program.output(), 90)
+            keys("Down")
+            try:
+                d.wait_for("a printer chosen", lambda: program.chosen_printer() == printers[0], 5)
+            except d.Failure:
+                return "not in the printer list: focus on %s" % d.describe(program.focused())
+            # Nothing else ever had the focus a user could type into.
+            others = [d.describe(e) for e in program.focus.events if not on_printer_list(e)]
+            if others:
+                return "the focus was on %s in between" % ", ".join(others)
+            code = program.close()
+            return "printer list" if code == 0 else "exit code %s" % code
+        finally:
+            program.cleanup()
+
+
+class Strip(unittest.TestCase):
+    """The control strip by keyboard, and what a screen reader finds in it.
+    One program on the five-page marker document; the tests run in order and
+    each goes on from where the one before left the window."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.queue = d.CaptureQueue("aaa_strip_%d" % os.getpid())
+        cls.program = d.Program(PROGRAM, "--doc", os.path.join(DATA, "markers5.doc"))
+        cls.program.window()
+        cls.printers = cls.program.printers_after_start()
+        d.wait_for("the engine's view set-up", lambda: "engine view ready" in cls.program.output(), 90)
+        cls.frame = cls.program.frame()
+
+    @classmethod
+    def tearDownClass(cls):
+        code = cls.program.close()
+        cls.program.cleanup()
+        cls.queue.delete()
+        assert code == 0, "exit code %s" % code
+
+    def focus(self, role, name=None):
+        self.program.wait_focus(role, name)
+
+    def checked_items(self):
+        return [r.get_name() for r in d.find_all(self.frame, "radio button") if "checked" in d.states(r)]
+
+    def test_1_screen_reader_finds_every_control_named(self):
+        f = self.frame
+        self.assertEqual(self.program.app().get_name(), os.path.basename(PROGRAM))
+        # At start the focus is in the list, which is announced by Label1's text.
+        focused = self.program.focused()
+        self.assertTrue(on_printer_list(focused), d.describe(focused))
+        self.assertEqual([t.get_name() for t in d.relations(focused, "labelled-by")], ["Выберите принтер: "])
+
+        label = d.find(f, "label", "Выберите принтер: ")
+        combo = d.find(f, "combo box", LIST_NAME)
+        self.assertEqual(d.relations(combo, "labelled-by"), [label])
+        self.assertIn(combo, d.relations(label, "label-for"))
+
+        # One group named "Страницы" holding exactly the four items that are
+        # shown; the choice GTK keeps while none is chosen is not there.
+        groups = [a for a in d.walk(f) if a.get_name() == "Страницы" and a.get_role_name() != "label"]
+        self.assertEqual([g.get_role_name() for g in groups], ["panel"])
+        group = groups[0]
+        self.assertEqual([t.get_name() for t in d.relations(group, "labelled-by")], ["Страницы"])
+        items = d.find_all(group, "radio button")
+        self.assertEqual([i.get_name() for i in items], PAGE_ITEMS)
+        everywhere = d.find_all(self.program.app(), "radio button", showing=False)
+        self.assertEqual(len(everywhere), 4, [d.describe(r) for r in everywhere])
+        for item in items:
+            self.assertEqual(sorted(m.get_name() for m in d.relations(item, "member-of")), sorted(PAGE_ITEMS))
+            self.assertIn("focusable", d.states(item))
+        self.assertEqual(self.checked_items(), [])
+
+        pages = d.find(f, "text", "номера")
+        self.assertEqual(d.relations(pages, "labelled-by"), [items[1]])
+        d.find(f, "check box", "двусторонняя печать")
+        d.find(f, "push button", BUTTON)
+        chart = d.find(f, "drawing area", d.CHART_TITLE)
+        self.assertIn("focusable", d.states(chart))
+        # Nothing unnamed takes the focus.
+        for acc in d.walk(f):
+            if "focusable" in d.states(acc) and acc.get_role_name() != "scroll pane":
+                self.assertTrue(acc.get_name(), "unnamed %s can take the focus" % acc.get_role_name())
+
+    def test_2_tab_and_shift_tab_follow_the_layout_table(self):
+        self.assertTrue(on_printer_list(self.program.focused()))
+        forward = [("radio button", "все"), ("text", "номера"), ("check box", "двусторонняя печать"),
+                   ("push button", BUTTON), ("drawing area", d.CHART_TITLE)]
+        seen = []
+        for role, name in forward:
+            keys("Tab")
+            self.focus(role, name)
+            seen.append(d.describe(self.program.focused()))
+        print("Tab:", " -> ".join(seen))
+        # The document keeps Tab for itself; Ctrl+Tab leaves it, round to the start.
+        keys("Tab")
+        time.sleep(0.5)
+        self.focus("drawing area", d.CHART_TITLE)
+        keys("ctrl+Tab")
+        self.focus("toggle button", LIST_NAME)
+
+        # Backwards: from the list round to the document, out of it with
+        # Ctrl+Shift+Tab, and back up the strip.
+        keys("shift+Tab")
+        self.focus("drawing area", d.CHART_TITLE)
+        keys("ctrl+shift+Tab")
+        self.focus("push button", BUTTON)
+        seen = [d.describe(self.program.focused())]
+        for role, name in reversed([("toggle button", LIST_NAME)] + forward[:-2]):
+            keys("shift+Tab")
+            self.focus(role, name)
+            seen.append(d.describe(self.program.focused()))
+        print("Shift+Tab:", " -> ".join(seen))
+        self.assertEqual(self.checked_items(), [])  # walking chose nothing
+
+    def test_3_arrows_move_within_the_page_group(self):
+        keys("Tab")
+        self.focus("radio button", "все")
+        self.assertEqual(self.checked_items(), [])
+        for item in PAGE_ITEMS[1:]:
+            keys("Down")
+            self.focus("radio button", item)
+            d.wait_for("%s chosen" % item, lambda: self.checked_items() == [item], 5)
+        # Past the last item the keyboard stays in the group (GTK's choice
+        # whether it goes round), and the focused item is the chosen one.
+        keys("Down")
+        time.sleep(0.3)
+        focused = self.program.focused()
+        self.assertIn(focused.get_name(), PAGE_ITEMS)
+        self.assertEqual(self.checked_items(), [focused.get_name()])
+        for _ in PAGE_ITEMS:
+            if self.checked_items() == ["все"]:
+                break
+            keys("Up")
+            time.sleep(0.3)
+        self.focus("radio button", "все")
+        keys("Down")
+        self.focus("radio button", "номера")
+        # The group is one tab stop, entered at the chosen item from either side.
+        keys("Tab")
+        self.focus("text", "номера")
+        keys("shift+Tab")
+        self.focus("radio button", "номера")
+        keys("shift+Tab")
+        self.focus("toggle button", LIST_NAME)
+        keys("Tab")
+        self.focus("radio button", "номера")
+        keys("shift+Tab")
+        self.focus("toggle button", LIST_NAME)
+
+    def box(self, role):
+        """The message box up now: its accessible and the text it shows."""
+        title = d.application_title(PROGRAM)
+        box = d.wait_for("a message box", lambda: next(
+            (w for w in d.children(self.program.app()) if w.get_role_name() == role and "showing" in d.states(w)),
+            None), 15)
+        texts = [label.get_name() for label in d.find_all(box, "label")]
+        self.assertEqual(box.get_name(), title)
+        return box, texts
+
+    def test_4_message_boxes_are_announced_by_the_application_title(self):
+        self.assertTrue(on_printer_list(self.program.focused()))
+        # No printer chosen: the message box.
+        keys("Tab", "Tab", "Tab", "Tab")
+        self.focus("push button", BUTTON)
+        keys("space")
+        _, texts = self.box("alert")
+        self.assertIn("Выберите принтер!", texts)
+        keys("Return")
+        self.focus("push button", BUTTON)
+
+        # A page list that does not parse: the error box.
+        for key in ["Tab", "ctrl+Tab", "Down", "Tab", "Tab"]:
+            keys(key)
+        self.focus("text", "номера")
+        self.assertEqual(self.checked_items(), ["номера"])
+        self.assertEqual(self.program.chosen_printer(), self.printers[0])
+        d.type_text("x")
+        keys("Tab", "Tab")
+        self.focus("push button", BUTTON)
+        keys("space")
+        _, texts = self.box("alert")
+        self.assertTrue(any(t.startswith("Неверный список страниц") for t in texts), texts)
+        keys("Return")
+        self.focus("push button", BUTTON)
+        self.assertEqual(self.queue.jobs(), [])
+
+    def test_5_a_whole_print_by_keyboard(self):
+        # Pages 2 to 4, two-sided by hand: fronts 2 and 4, then the question,
+        # answered by the keyboard, then the back 3.
+        keys("shift+Tab", "shift+Tab")
+        self.focus("text", "номера")
+        keys("ctrl+a")
+        d.type_text("2-4")
+        keys("Tab", "space")
+        d.wait_for("two-sided ticked", lambda: "checked" in d.states(d.find(self.frame, "check box")), 5)
+        keys("Tab")
+        self.focus("push button", BUTTON)
+        keys("space")
+        jobs = self.queue.wait_jobs(1)
+        self.assertEqual(markers(jobs[0][1]), [2, 4])
+        question, texts = self.box("alert")
+        self.assertTrue(any("перевер" in t for t in texts), texts)
+        buttons = [b.get_name() for b in d.find_all(question, "push button")]
+        self.assertEqual(set(buttons), {"Отмена", "ОК"})
+        keys("Return")  # OK is the default
+        jobs = self.queue.wait_jobs(2)
+        self.assertEqual([markers(pdf) for _, pdf in jobs], [[2, 4], [3]])
+        self.focus("push button", BUTTON)
+
+
+def markers(pdf):
+    return [int(m) for m in re.findall(r"QMARK-PAGE-(\d\d)", d.pdf_text(pdf))]
+
+
+if __name__ == "__main__":
+    PROGRAM, DATA = sys.argv[1], sys.argv[2]
+    if not (os.environ.get("DISPLAY") and os.environ.get("DBUS_SESSION_BUS_ADDRESS")
+            and os.environ.get("QUORVEL_CUPS_DIR")):
+        print("needs the test desktop of tools/test.sh; skipped")
+        sys.exit(77)
+    unittest.main(argv=[sys.argv[0], *sys.argv[3:]], verbosity=2)
