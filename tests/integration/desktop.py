@@ -126,7 +126,9 @@ class FocusWatch:
 
     def _on_event(self, event):
         try:
-            if event.detail1 and event.source.get_process_id() == self.pid:
+            # The toolkit may say so twice; the focus moved once.
+            if event.detail1 and event.source.get_process_id() == self.pid and \
+                    (not self.events or self.events[-1] != event.source):
                 self.events.append(event.source)
         except GLib.Error:
             pass  # the object went away

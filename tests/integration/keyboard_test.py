@@ -6,7 +6,7 @@ accessibility bus as a screen reader reads it.
 
     keyboard_test.py PROGRAM DATA_DIR CASE     CASE: StartUpFocus | Strip | Editing
 
-PROGRAM is quorvel-test-app.
+PROGRAM is quorvel-test-app (it also seeds Writer's profile for Editing).
 """
 import contextlib
 import os
@@ -18,6 +18,7 @@ import time
 import unittest
 
 import desktop as d
+import writer
 from desktop import keys
 
 PROGRAM = DATA = None
@@ -278,6 +279,113 @@ class Strip(unittest.TestCase):
         jobs = self.queue.wait_jobs(2)
         self.assertEqual([markers(pdf) for _, pdf in jobs], [[2, 4], [3]])
         self.focus("push button", BUTTON)
+
+
+class Editing(unittest.TestCase):
+    """Keys typed into the chart reach the engine, and the keyboard stays in
+    the document: what is printed is what LibreOffice Writer itself makes of
+    the same keys on the same chart."""
+
+    # Latin, then the Cyrillic layout (xdotool switches the group as a
+    # layout switcher would); each step's effect shows in the text.
+    KEYS = [
+        "Home", "type:AB", "End", "type:CD",      # both ends of the title line
+        "Left", "shift+Left", "type:E",           # a selection typed over
+        "Home", "Delete", "End", "BackSpace",
+        "type:Q", "ctrl+z", "type:W", "ctrl+z", "ctrl+y",  # undo, redo
+        "Home", "shift+Right", "shift+Right", "type:X",
+        "ctrl+End", "type:Z", "ctrl+Home",
+        "Down", "Tab", "type:T", "shift+Tab", "type:S",    # table cells
+        "Up", "End", "Tab", "type:U",                      # a tab character
+        "Cyrillic_ya", "Cyrillic_be", "ctrl+Cyrillic_ya",  # Ctrl+Я is undo, as Ctrl+Z
+        "ctrl+Cyrillic_en", "Cyrillic_ve",                 # and Ctrl+Н redo
+        "Return", "type:N", "ctrl+Return", "type:Fin",    # new line, page break
+        # Where these leave the cursor depends on the view's height: nothing
+        # is typed after them.
+        "Page_Up", "Page_Down", "shift+Page_Up",
+    ]
+    # What LibreOffice Writer 7.4 makes of those keys on the chart (checked
+    # against Writer itself by test_writer_makes_the_same_of_the_keys): the
+    # title edited at both ends, with a tab and "в" after it (Ctrl+Я undoes
+    # the typing "Uяб"; Ctrl+Н does not bring it back), "N" on a line of
+    # its own, the page break, "Fin" on page 2 above the table whose first
+    # row got "S" and "T", and "Z" at the very end.
+    TITLE_LINE = "Xериодическая система химических элементов Д. И. МенделееваEW в"
+
+    def expect_what_writer_makes(self, text):
+        pages = text.split("\f")
+        lines = [line.strip() for line in pages[0].splitlines() if line.strip()]
+        self.assertEqual([words(line) for line in lines], [self.TITLE_LINE, "N"])
+        self.assertTrue(words(pages[1]).startswith("Fin 1 S2 T3 4 5 6"), words(pages[1])[:80])
+        self.assertEqual(words(text).split()[-1], "Z")
+
+    @classmethod
+    def setUpClass(cls):
+        subprocess.run(["setxkbmap", "-layout", "us,ru"], check=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(["setxkbmap", "-layout", "us"], check=True)
+
+    def type_keys(self):
+        for step in self.KEYS:
+            if step.startswith("type:"):
+                d.type_text(step[5:])
+            else:
+                keys(step)
+
+    def test_program_prints_what_the_keys_made(self):
+        queue = d.CaptureQueue("aaa_editing_%d" % os.getpid())
+        self.addCleanup(queue.delete)
+        program = d.Program(PROGRAM)
+        self.addCleanup(program.cleanup)
+        program.window()
+        program.printers_after_start()
+        d.wait_for("the engine's view set-up", lambda: "engine view ready" in program.output(), 90)
+        program.wait_focus("toggle button", LIST_NAME)
+        keys("shift+Tab")  # round to the document
+        program.wait_focus("drawing area", d.CHART_TITLE)
+        entered = len(program.focus.events)
+        self.type_keys()
+        keys("ctrl+Tab")
+        program.wait_focus("toggle button", LIST_NAME)
+        # Between entering the document and Ctrl+Tab the focus never moved.
+        self.assertEqual([d.describe(e) for e in program.focus.events[entered:-1]], [])
+
+        # Printed by keyboard: the first printer, all pages, the button.
+        keys("Down", "Tab")
+        program.wait_focus("radio button", "все")
+        keys("space", "Tab", "Tab", "Tab")
+        program.wait_focus("push button", BUTTON)
+        keys("space")
+        (title, pdf), = queue.wait_jobs(1)
+        self.assertEqual(title, d.CHART_TITLE)
+        text = d.pdf_text(pdf)
+        self.assertEqual(d.pdf_pages(pdf), 2)
+        self.expect_what_writer_makes(text)
+        self.__class__.printed = words(text)
+        self.assertEqual(program.close(), 0)
+
+    def test_writer_makes_the_same_of_the_keys(self):
+        ref = writer.Writer(os.path.join(DATA, "..", "..", "resources", "p1.doc"), PROGRAM)
+        self.addCleanup(ref.close)
+        ref.window()
+        d.wait_for("Writer's cursor at the start", ref.cursor_at_start, 30)
+        self.type_keys()
+        # Writer takes keys from the X queue while the pipe answers from
+        # another thread: wait until the last typed text has landed.
+        d.wait_for("the last key in Writer", lambda: "Fin" in ref.text(), 30)
+        pdf = ref.pdf(os.path.join(ref.work, "writer.pdf"))
+        self.assertEqual(d.pdf_pages(pdf), 2)
+        text = d.pdf_text(pdf)
+        self.expect_what_writer_makes(text)
+        printed = getattr(self.__class__, "printed", None)
+        if printed is not None:  # the program's own test reports its failure
+            self.assertEqual(words(text), printed)
+
+
+def words(text):
+    return " ".join(text.split())
 
 
 def markers(pdf):

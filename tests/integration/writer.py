@@ -17,7 +17,7 @@ except ImportError:  # reported by Writer.__init__
 
 
 class Writer:
-    def __init__(self, doc, seed_profile):
+    def __init__(self, doc, test_app):
         if uno is None:
             raise desktop.Failure("python3-uno is missing")
         self.work = tempfile.mkdtemp(prefix="quorvel-writer.")
@@ -25,9 +25,11 @@ class Writer:
         shutil.copy(doc, self.doc)
         profile = os.path.join(self.work, "profile")
         # The engine's settings as the program gives them to its own.
-        subprocess.run([seed_profile, profile], check=True)
+        subprocess.run([test_app, "--seed-profile", profile], check=True)
         self.pipe = "quorvel_writer_%d" % os.getpid()
-        env = dict(os.environ, TMPDIR=self.work)
+        # The X11 back end that comes with Writer on Debian (its GTK one is
+        # another package).
+        env = dict(os.environ, TMPDIR=self.work, SAL_USE_VCLPLUGIN="gen")
         self.log = open(os.path.join(self.work, "log"), "wb")
         self.proc = subprocess.Popen(
             ["soffice", "--norestore", "--nologo", "--nodefault", "--nolockcheck",
@@ -68,6 +70,9 @@ class Writer:
         cursor = self.document().getCurrentController().getViewCursor()
         return cursor.getStart().getText().compareRegionStarts(
             cursor.getStart(), self.document().getText().getStart()) == 0
+
+    def text(self):
+        return self.document().getText().getString()
 
     def pdf(self, path):
         """Writer's own PDF of the document as it now stands."""
