@@ -182,7 +182,8 @@ void TForm1::setUpKeyboardAndScreenReaders() {
     Gtk::RadioButton *item = m_radioItems[i];
     item->signal_focus().connect(
         [this, item](Gtk::DirectionType) {
-          if (radioGroupIndex() < 0 && !item->has_focus()) g_signal_stop_emission_by_name(item->gobj(), "focus");
+          if (radioGroupIndex() < 0 && !item->has_focus())
+            g_signal_stop_emission_by_name(item->gobj(), "focus");
           return false;
         },
         false);

@@ -231,7 +231,8 @@ void LokView::open(const fs::path &file, std::function<void(std::exception_ptr)>
             source, "notify::is-initialized",
             G_CALLBACK(+[](GObject *view, GParamSpec *, gpointer waitingData) {
               auto *waiting = static_cast<Pending *>(waitingData);
-              if (waiting->alive.expired() || !*waiting->alive.lock() || !waiting->self->initialized()) return;
+              if (waiting->alive.expired() || !*waiting->alive.lock() || !waiting->self->initialized())
+                return;
               auto ready = std::move(waiting->done);
               // Frees `waiting`.
               g_signal_handlers_disconnect_by_data(view, waitingData);

@@ -235,7 +235,8 @@ bool OleContainer::onViewKey(GdkEventKey *event) {
     case KeyRoute::FocusNext:
     case KeyRoute::FocusPrevious:
       if (press)
-        get_toplevel()->child_focus(route == KeyRoute::FocusNext ? Gtk::DIR_TAB_FORWARD : Gtk::DIR_TAB_BACKWARD);
+        get_toplevel()->child_focus(route == KeyRoute::FocusNext ? Gtk::DIR_TAB_FORWARD
+                                                                 : Gtk::DIR_TAB_BACKWARD);
       break;
     case KeyRoute::Engine:
       if (const auto engineKey = engineKeyFor(key); engineKey && m_view)

@@ -23,7 +23,8 @@ struct ContainerEnv {
   PrivateDir *privateDir = nullptr;
   PrintService *printing = nullptr;
   std::function<void(std::exception_ptr)> reportError;  // the default error handler
-  std::string jobTitle;  // the chart's title: print jobs, and the document area's name
+  // The chart's title: the print jobs', and the document area's name.
+  std::string jobTitle;
   std::string engineDir = lokProgramDir();  // where LibreOffice is installed
 };
 

@@ -58,10 +58,10 @@ gboolean holdIdles(gpointer) {
 gboolean watchEngine(gpointer) {
   quorvel::LokView *view = engineView();
   if (!view) return form() && form()->started() ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
-  g_signal_connect(view->widget(), "notify::is-initialized", G_CALLBACK(+[](GObject *, GParamSpec *, gpointer) {
-                     std::fprintf(stderr, "engine view ready\n");
-                   }),
-                   nullptr);
+  g_signal_connect(
+      view->widget(), "notify::is-initialized",
+      G_CALLBACK(+[](GObject *, GParamSpec *, gpointer) { std::fprintf(stderr, "engine view ready\n"); }),
+      nullptr);
   if (g_lateMs > 0) g_idle_add_full(G_PRIORITY_DEFAULT_IDLE - 50, holdIdles, nullptr, nullptr);
   return G_SOURCE_REMOVE;
 }
