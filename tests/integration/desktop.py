@@ -165,13 +165,21 @@ class Program:
         self.window_id = None
         self._app = None
 
-    def window(self, timeout=60):
+    def window(self, timeout=90):
         """The X window, once the window manager shows it, with the input focus."""
         def visible():
             out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.pid),
                                   "--name", "^%s$" % WINDOW_TITLE], capture_output=True, text=True)
             return out.stdout.split()[0] if out.stdout.split() else None
-        self.window_id = wait_for("the window", visible, timeout)
+        def shown():
+            if not self.alive():
+                raise Failure("the program ended with %s before its window showed:\n%s"
+                              % (self.proc.returncode, self.output()[-2000:]))
+            return visible()
+        try:
+            self.window_id = wait_for("the window", shown, timeout)
+        except Failure as e:
+            raise Failure("%s\n(program log: %s)" % (e, self.output()[-2000:]))
         subprocess.run(["xdotool", "windowactivate", "--sync", self.window_id], check=False)
         return self.window_id
 
