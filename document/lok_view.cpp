@@ -76,6 +76,10 @@ void countTilePaints(LibreOfficeKitDocument *doc) {
 constexpr std::int64_t kPaintQuietUs = 3000;
 // A view that never stops painting still gets its zoom, at the cost of a tile.
 constexpr std::int64_t kZoomWaitCapUs = 500000;
+// Before the view goes: this long without a tile painted means its worker has
+// nothing left to do, even with the CPU taken by others.
+constexpr std::int64_t kDrainQuietUs = 200000;
+constexpr std::int64_t kDrainCapUs = 10000000;
 
 // The export filter's JSON options for the given pages.
 std::string pdfExportOptions(const std::string &pageRange) {
@@ -164,11 +168,17 @@ LokView::~LokView() {
     // Destroying the widget closes the document without saving and shuts the
     // engine down now; a plain unref would leave that to whoever holds the
     // last reference, after our folder is gone.
-    // The widget's destroy waits for its worker threads while holding the
-    // lock they need, so it must only run once they are idle: with the view
-    // out of the window no new drawing work is queued, and what is queued
-    // drains within a few tile renders.
+    // The widget's destroy waits for its worker thread while holding the
+    // lock that thread's tasks take, so it must only run once the thread is
+    // idle: with the view out of the window no new drawing work is queued,
+    // and what is queued drains tile by tile. On a busy machine that takes
+    // far longer than the few tile renders it takes here, and a destroy in
+    // the middle of it never returns: wait until the painting has stopped.
     g_usleep(150 * G_TIME_SPAN_MILLISECOND);
+    for (const std::int64_t start = g_get_monotonic_time();
+         g_get_monotonic_time() - start < kDrainCapUs &&
+         (g_paintsRunning.load() > 0 || g_get_monotonic_time() - g_lastPaintEndUs.load() < kDrainQuietUs);)
+      g_usleep(10 * G_TIME_SPAN_MILLISECOND);
     gtk_widget_destroy(m_view);
     // The widget stops the engine only when it holds a document. After a
     // failed open, stop it here, or it writes its profile at process exit,

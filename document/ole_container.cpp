@@ -73,6 +73,8 @@ private:
 OleContainer::OleContainer(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &) : Gtk::Frame(obj) {
   m_scroll.set_policy(Gtk::POLICY_AUTOMATIC, Gtk::POLICY_AUTOMATIC);
   m_scroll.set_shadow_type(Gtk::SHADOW_NONE);
+  // The view takes the focus, never the unnamed area around it.
+  m_scroll.set_can_focus(false);
 }
 
 OleContainer::~OleContainer() { release(); }
