@@ -416,7 +416,11 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::showBusy(bool on) {
+  // A focused widget that turns insensitive leaves the window with no focus
+  // at all; a keyboard user pressed the button and expects to stay on it.
+  if (on) m_buttonHadFocus = m_button1->has_focus();
   m_button1->set_sensitive(!on);
+  if (!on && std::exchange(m_buttonHadFocus, false) && !get_focus()) m_button1->grab_focus();
   if (auto window = get_window())
     window->set_cursor(on ? Gdk::Cursor::create(get_display(), "wait") : Glib::RefPtr<Gdk::Cursor>());
 }

@@ -87,6 +87,7 @@ private:
   std::unique_ptr<EventPump> m_pump;
   std::unique_ptr<SpoolerPrintService> m_printService;
   PrintBusy m_busy;
+  bool m_buttonHadFocus = false;
   // The printer list, read while the engine loads.
   std::unique_ptr<OffThread> m_listing;
   std::shared_ptr<std::vector<std::string>> m_listed;
