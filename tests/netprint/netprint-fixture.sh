@@ -55,13 +55,22 @@ cleanup() {
     trap - EXIT INT TERM
     [ -n "${remote_dir:-}" ] && "$HARNESS" stop "$remote_dir" >/dev/null 2>&1
     [ -n "${cups_dir:-}" ] && "$HARNESS" stop "$cups_dir" >/dev/null 2>&1
+    # One at a time, last started first, each gone before the next is asked:
+    # avahi-daemon asked to stop while the system bus goes away can spin for
+    # good, so what does not end within a few seconds is killed.
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill -CONT "${pids[i]}" 2>/dev/null
-        kill "${pids[i]}" 2>/dev/null
+        stop_pid "${pids[i]}"
     done
-    for i in "${pids[@]}"; do wait "$i" 2>/dev/null; done
     rm -rf -- "$work"
     exit "$rc"
+}
+stop_pid() {
+    local _
+    kill -CONT "$1" 2>/dev/null
+    kill "$1" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
 }
 trap cleanup EXIT
 trap 'exit 143' TERM
