@@ -10,17 +10,15 @@
 #include <cmath>
 #include <utility>
 
-#include "app/shell_rules.h"
+#include "app/font_metrics.h"
 #include "document/container_stream.h"
 
 namespace quorvel {
 
 namespace {
 
-constexpr int kStoredTextHeight = 13;
-constexpr int kFontHeight = 11;  // Tahoma 8 pt at 96 dpi
-constexpr int kClientWidth = 726;
-constexpr int kClientHeight = 520;
+// How long the window manager may take to say how big its frame will be.
+constexpr int kFrameWaitMs = 500;
 
 void scaleFixedChildren(Gtk::Fixed &fixed, int num, int den) {
   for (Gtk::Widget *w : fixed.get_children()) {
@@ -86,6 +84,8 @@ extern "C" void quorvel_ui_register_resource(void);
 std::unique_ptr<TForm1> TForm1::create(FormServices services) {
   static const bool registered = (quorvel_ui_register_resource(), true);
   (void)registered;
+  // Before the form's first text is measured.
+  addApplicationFonts(services.fontFiles);
   auto builder = Gtk::Builder::create_from_resource("/org/quorvel/TForm1.ui");
   TForm1 *form = nullptr;
   builder->get_widget_derived("TForm1", form, std::move(services));
@@ -222,22 +222,25 @@ void TForm1::applyFontAndScale() {
   const double resolution = get_screen()->get_resolution();
   const int dpi = resolution > 0 ? static_cast<int>(std::lround(resolution)) : 96;
   const int fontPx = scaledFontHeight(kFontHeight, dpi);
+  m_textHeight = measureTextHeight(fontPx);
+  const int num = m_textHeight > 0 ? m_textHeight : kStoredTextHeight, den = kStoredTextHeight;
 
+  // The font, and the pieces of the controls that are drawn at a fixed size
+  // (radio and check marks, the gaps beside them): they scale with the rest.
+  const std::string px = "px";
+  const std::string mark = std::to_string(mulDiv(13, num, den)) + px;
+  const std::string gap = std::to_string(mulDiv(4, num, den)) + px;
   auto fontCss = Gtk::CssProvider::create();
   fontCss->load_from_data("* { font-family: Tahoma; font-size: " + std::to_string(fontPx) +
-                          "px; font-weight: normal; }");
+                          "px; font-weight: normal; }\n"
+                          "radio, check { min-height: " + mark + "; min-width: " + mark +
+                          "; margin: 0 " + gap + " 0 0; }\n"
+                          "button, combobox button, entry { padding-left: " + gap + "; padding-right: " + gap +
+                          "; }\n");
   Gtk::StyleContext::add_provider_for_screen(get_screen(), fontCss,
                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION + 1);
 
-  // The text height of the font the system actually gives for Tahoma.
-  Pango::FontDescription font("Tahoma");
-  font.set_absolute_size(fontPx * PANGO_SCALE);
-  auto metrics = create_pango_context()->get_metrics(font);
-  m_textHeight = PANGO_PIXELS(metrics.get_ascent() + metrics.get_descent());
-
-  int width = kClientWidth, height = kClientHeight;
-  if (m_textHeight > 0 && m_textHeight != kStoredTextHeight) {
-    const int num = m_textHeight, den = kStoredTextHeight;
+  if (num != den) {
     scaleFixedChildren(*m_panel2Body, num, den);
     Gtk::Fixed *groupBody = nullptr;
     m_builder->get_widget("RadioGroup1Body", groupBody);
@@ -245,10 +248,29 @@ void TForm1::applyFontAndScale() {
     Gtk::Widget *panel2Area = nullptr;
     m_builder->get_widget("Panel2Area", panel2Area);
     scaleSizeRequest(*panel2Area, num, den);
-    width = mulDiv(width, num, den);
-    height = mulDiv(height, num, den);
   }
-  set_default_size(width, height);
+  const ClientSize client = scaledClientSize(m_textHeight);
+  set_default_size(client.width, client.height);
+}
+
+// The text height as the layout means it: the Windows ascent and descent of
+// the font fontconfig gives for Tahoma. Pango's own ascent and descent come
+// from other tables and differ by a pixel either way, so they are only the
+// fallback for a font file without those figures.
+int TForm1::measureTextHeight(int fontPx) {
+  m_fontFile.clear();
+  if (const auto font = matchFont("Tahoma", fontPx)) {
+    try {
+      const int height = windowsTextHeight(readWinMetricsFromFile(font->file, font->face), fontPx);
+      m_fontFile = font->file;
+      return height;
+    } catch (const FontFileError &) {
+    }
+  }
+  Pango::FontDescription font("Tahoma");
+  font.set_absolute_size(fontPx * PANGO_SCALE);
+  auto metrics = create_pango_context()->get_metrics(font);
+  return PANGO_PIXELS(metrics.get_ascent() + metrics.get_descent());
 }
 
 void TForm1::centre() {
@@ -258,15 +280,61 @@ void TForm1::centre() {
   if (!monitor) return;
   Gdk::Rectangle work;
   monitor->get_workarea(work);
-  int frameWidth = get_width(), frameHeight = get_height();
-  if (auto gdkWindow = get_window(); gdkWindow && get_mapped()) {
+  int frameWidth = 0, frameHeight = 0;
+  get_size(frameWidth, frameHeight);
+  auto gdkWindow = get_window();
+  if (gdkWindow && get_mapped()) {
     Gdk::Rectangle frame;
     gdkWindow->get_frame_extents(frame);
     frameWidth = frame.get_width();
     frameHeight = frame.get_height();
+  } else if (m_frame) {
+    frameWidth += m_frame->left + m_frame->right;
+    frameHeight += m_frame->top + m_frame->bottom;
   }
   const Point p = centredPosition(work.get_width(), work.get_height(), frameWidth, frameHeight);
+  if (!get_mapped()) m_requestedPosition = p;
+  // Once on screen, only a frame that turned out other than announced moves it.
+  else if (m_requestedPosition == p)
+    return;
   move(p.x, p.y);
+}
+
+void TForm1::showCentred() {
+  add_events(Gdk::PROPERTY_CHANGE_MASK);
+  realize();
+  if (!requestFrameExtents(get_window()->gobj())) {
+    show();
+    return;
+  }
+  m_frameWait = signal_property_notify_event().connect([this](GdkEventProperty *event) {
+    if (isFrameExtentsChange(event) && (m_frame = frameExtents(get_window()->gobj()))) endFrameWait();
+    return false;
+  });
+  // A window manager that never answers only costs the exact first position.
+  m_frameTimeout = Glib::signal_timeout().connect(
+      [this] {
+        endFrameWait();
+        return false;
+      },
+      kFrameWaitMs);
+}
+
+void TForm1::closeForm() {
+  if (m_frameWait.connected() || m_frameTimeout.connected()) {
+    // Closed before it was shown: it never will be.
+    m_frameWait.disconnect();
+    m_frameTimeout.disconnect();
+    if (auto app = get_application()) app->remove_window(*this);
+    return;
+  }
+  hide();
+}
+
+void TForm1::endFrameWait() {
+  m_frameWait.disconnect();
+  m_frameTimeout.disconnect();
+  show();
 }
 
 void TForm1::FormShow() {
@@ -481,18 +549,25 @@ int runApplication(FormServices services) {
   // What a killed run could not remove.
   PrivateDir::removeStale(services.privateRoot);
 
+  // X11 (Xwayland on a Wayland desktop) where there is a display: only there
+  // can a program place its own window. Wayland otherwise.
+  gdk_set_allowed_backends("x11,*");
   auto app = Gtk::Application::create("org.quorvel.Quorvel", Gio::APPLICATION_NON_UNIQUE);
   app->register_application();
 
   std::unique_ptr<TForm1> form = TForm1::create(std::move(services));
   auto closeForm = +[](gpointer data) -> gboolean {
-    static_cast<TForm1 *>(data)->hide();
+    static_cast<TForm1 *>(data)->closeForm();
     return G_SOURCE_CONTINUE;
   };
   std::vector<guint> sources;
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) sources.push_back(g_unix_signal_add(sig, closeForm, form.get()));
 
-  app->run(*form);
+  app->signal_activate().connect([&] {
+    app->add_window(*form);
+    form->showCentred();
+  });
+  app->run();
   for (guint id : sources) g_source_remove(id);
   form.reset();
   // Print-system calls given up on cancel what they sent; let them.

@@ -4,11 +4,15 @@
 #include <gtkmm.h>
 
 #include <array>
+#include <optional>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/font_config.h"
+#include "app/shell_rules.h"
+#include "app/x11_frame.h"
 #include "document/ole_container.h"
 #include "document/private_dir.h"
 #include "printing/off_thread.h"
@@ -28,6 +32,8 @@ struct FormServices {
   // Answers the manual two-sided question; the default asks the user.
   std::function<bool(const std::string &)> confirm;
   std::string engineDir = lokProgramDir();
+  // Fonts added for this process only: Tahoma, where it is installed.
+  std::vector<std::filesystem::path> fontFiles = wineTahomaFiles();
 };
 
 class TForm1 : public Gtk::Window {
@@ -38,6 +44,11 @@ public:
   TForm1(const TForm1 &) = delete;
   TForm1 &operator=(const TForm1 &) = delete;
 
+  // Shows the window with its frame already where the placement rule puts
+  // it: on X11 the window manager is first asked how big the frame will be.
+  void showCentred();
+  // Closes the window as the user would, also while it waits to be shown.
+  void closeForm();
   void FormShow();
   void FormResize();
   void Button1Click();
@@ -65,11 +76,17 @@ public:
   int radioGroupIndex() const;
   void setRadioGroupIndex(int index);
   int textHeight() const { return m_textHeight; }
+  // The font file the text height was measured from (empty: Pango's figures).
+  const std::filesystem::path &fontFile() const { return m_fontFile; }
+  // Where the frame was asked to go before it was first shown.
+  std::optional<Point> requestedPosition() const { return m_requestedPosition; }
 
 private:
   void applyFontAndScale();
   void setUpKeyboardAndScreenReaders();
+  int measureTextHeight(int fontPx);
   void centre();
+  void endFrameWait();
   void finishStart(const std::exception_ptr &error);
   bool onConfigure(GdkEventConfigure *event);
   bool onWindowState(GdkEventWindowState *event);
@@ -109,9 +126,12 @@ private:
   Gtk::Button *m_button1 = nullptr;
   OleContainer *m_oleContainer = nullptr;
 
-  int m_textHeight = 13;
+  int m_textHeight = kStoredTextHeight;
+  std::filesystem::path m_fontFile;
   int m_lastWidth = -1, m_lastHeight = -1;
-  bool m_centred = false;
+  std::optional<FrameExtents> m_frame;
+  std::optional<Point> m_requestedPosition;
+  sigc::connection m_frameWait, m_frameTimeout;
   bool m_started = false;
   bool m_awaitingList = false;
   bool m_resizeHeldOver = false;

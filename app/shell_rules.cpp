@@ -116,6 +116,11 @@ int scaledFontHeight(int fontHeight, int dpi) {
   return dpi == 96 || dpi <= 0 ? fontHeight : mulDiv(fontHeight, dpi, 96);
 }
 
+ClientSize scaledClientSize(int textHeight) {
+  if (textHeight <= 0 || textHeight == kStoredTextHeight) return {kClientWidth, kClientHeight};
+  return {mulDiv(kClientWidth, textHeight, kStoredTextHeight), mulDiv(kClientHeight, textHeight, kStoredTextHeight)};
+}
+
 Point centredPosition(int workWidth, int workHeight, int frameWidth, int frameHeight, Point origin) {
   return {std::max(origin.x, (workWidth - frameWidth) / 2),
           std::max(origin.y, (workHeight - frameHeight) / 2)};

@@ -28,8 +28,21 @@ struct Rect {
 };
 Rect scaleRect(const Rect &r, int numerator, int denominator);
 
+// The form's declared figures: 96 dpi, Tahoma 11 px whose text height is 13.
+constexpr int kStoredTextHeight = 13;
+constexpr int kFontHeight = 11;
+constexpr int kClientWidth = 726;
+constexpr int kClientHeight = 520;
+
 // The font's pixel height: 11 px at 96 dpi, scaled by the display's dpi.
 int scaledFontHeight(int fontHeight, int dpi);
+
+// The client area once the layout is scaled by textHeight / 13.
+struct ClientSize {
+  int width = 0, height = 0;
+  bool operator==(const ClientSize &) const = default;
+};
+ClientSize scaledClientSize(int textHeight);
 
 // Left and top of the window frame: centred in the work area's size, measured
 // from the screen's origin, never above or left of the desktop's edge.
@@ -39,6 +52,5 @@ struct Point {
 };
 Point centredPosition(int workWidth, int workHeight, int frameWidth, int frameHeight,
                       Point desktopOrigin = {});
-
 
 }  // namespace quorvel

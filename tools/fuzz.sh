@@ -21,7 +21,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 
 failed=()
-for name in page_list container_stream; do
+for name in page_list container_stream font_metrics; do
   target="${name}_fuzz"
   binary="$build/tests/fuzz/$target"
   [ -x "$binary" ] || { echo "$binary was not built" >&2; exit 1; }

@@ -9,6 +9,8 @@ packages=(
   googletest libgtest-dev libgmock-dev
   # run: the document engine and fonts with Cyrillic coverage
   libreoffice-writer libreoffice-core fonts-dejavu-core fonts-liberation2
+  # the layout's font: Wine's metric-compatible Tahoma, registered by the program itself
+  fonts-wine
   # test: print server, virtual X server, window manager, screenshots, PDF text
   cups cups-client cups-bsd cups-filters printer-driver-cups-pdf
   xvfb xauth xdotool x11-utils x11-xkb-utils openbox imagemagick poppler-utils dbus-daemon
@@ -16,6 +18,8 @@ packages=(
   cups-ipp-utils avahi-daemon avahi-utils libnss-mdns iproute2 util-linux
   # test: a desktop session's buses, read as a screen reader does; Writer as the reference
   dbus dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0 python3-uno
+  # test: a headless GNOME Shell session (Wayland, with Xwayland)
+  gnome-shell mutter xwayland
   # checks
   clang clang-format clang-tidy libclang-rt-14-dev appstream desktop-file-utils
   # the Debian package

@@ -1,4 +1,5 @@
 #include "app/shell_rules.h"
+#include "app/font_metrics.h"
 
 #include <gtest/gtest.h>
 
@@ -80,4 +81,59 @@ TEST(Layout, CentredInTheWorkAreaNeverOffTheDesktop) {
   EXPECT_EQ(centredPosition(1025, 767, 736, 556), (Point{144, 105}));  // remainders dropped
   EXPECT_EQ(centredPosition(640, 480, 736, 557), (Point{0, 0}));
   EXPECT_EQ(centredPosition(640, 480, 736, 557, {-1280, 0}), (Point{-48, 0}));
+}
+
+// The whole chain at 96, 144 and 192 dpi for Tahoma (2049 + 423 of 2048
+// units) and DejaVu Sans (1901 + 483): font pixels, text height, client
+// area, a control, and the centred frame of that window.
+TEST(Layout, EachResolutionScalesTheWholeWindowTogether) {
+  struct Case {
+    int dpi;
+    WinMetrics font;
+    int fontPx, textHeight;
+    ClientSize client;
+    Rect button1;
+  };
+  const WinMetrics tahoma{2048, 2049, 423}, dejavu{2048, 1901, 483};
+  const Case cases[] = {
+      {96, tahoma, 11, 13, {726, 520}, {200, 113, 497, 25}},
+      {144, tahoma, 17, 21, {1173, 840}, {323, 183, 803, 40}},
+      {192, tahoma, 22, 27, {1508, 1080}, {415, 235, 1032, 52}},
+      {96, dejavu, 11, 13, {726, 520}, {200, 113, 497, 25}},
+      {144, dejavu, 17, 20, {1117, 800}, {308, 174, 765, 38}},
+      {192, dejavu, 22, 25, {1396, 1000}, {385, 217, 956, 48}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.dpi);
+    const int px = scaledFontHeight(kFontHeight, c.dpi);
+    EXPECT_EQ(px, c.fontPx);
+    const int th = windowsTextHeight(c.font, px);
+    EXPECT_EQ(th, c.textHeight);
+    EXPECT_EQ(scaledClientSize(th), c.client);
+    EXPECT_EQ(scaleRect({200, 113, 497, 25}, th, kStoredTextHeight), c.button1);
+  }
+  EXPECT_EQ(scaledClientSize(0), (ClientSize{726, 520}));  // no measure: the declared size
+}
+
+TEST(Layout, CentringAtEachResolution) {
+  // A 37-pixel title bar and 1-pixel borders around the client area.
+  auto frameOf = [](ClientSize client) { return ClientSize{client.width + 2, client.height + 38}; };
+  struct Case {
+    ClientSize work;
+    ClientSize client;
+    Point expected;
+  };
+  const Case cases[] = {
+      {{1280, 1024}, {726, 520}, {276, 233}},   // 96 dpi
+      {{1920, 1080}, {726, 520}, {596, 261}},
+      {{1920, 1048}, {726, 520}, {596, 245}},   // less a 32-pixel top bar, offset not added
+      {{1920, 1080}, {1173, 840}, {372, 101}},  // 144 dpi
+      {{1920, 1080}, {1508, 1080}, {205, 0}},   // 192 dpi: taller than the screen, kept on it
+      {{3840, 2160}, {1508, 1080}, {1165, 521}},
+  };
+  for (const Case &c : cases) {
+    const ClientSize frame = frameOf(c.client);
+    EXPECT_EQ(centredPosition(c.work.width, c.work.height, frame.width, frame.height), c.expected)
+        << c.work.width << "x" << c.work.height << ", client " << c.client.width << "x" << c.client.height;
+  }
 }
