@@ -3,6 +3,7 @@
 #include <glib-unix.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 
 #include <climits>
@@ -226,16 +227,17 @@ void TForm1::applyFontAndScale() {
   const int num = m_textHeight > 0 ? m_textHeight : kStoredTextHeight, den = kStoredTextHeight;
 
   // The font, and the pieces of the controls that are drawn at a fixed size
-  // (radio and check marks, the gaps beside them): they scale with the rest.
-  const std::string px = "px";
-  const std::string mark = std::to_string(mulDiv(13, num, den)) + px;
-  const std::string gap = std::to_string(mulDiv(4, num, den)) + px;
+  // (radio and check marks with their outline, the gaps beside them): they
+  // scale with the rest. A mark is 13 pixels outline included at 96 dpi.
+  auto px = [&](int v) { return std::to_string(mulDiv(v, num, den)) + "px"; };
+  const int outline = std::max(1, mulDiv(1, num, den));
+  const std::string inner = std::to_string(mulDiv(13, num, den) - 2 * outline) + "px";
   auto fontCss = Gtk::CssProvider::create();
   fontCss->load_from_data("* { font-family: Tahoma; font-size: " + std::to_string(fontPx) +
                           "px; font-weight: normal; }\n"
-                          "radio, check { min-height: " + mark + "; min-width: " + mark +
-                          "; margin: 0 " + gap + " 0 0; }\n"
-                          "button, combobox button, entry { padding-left: " + gap + "; padding-right: " + gap +
+                          "radio, check { min-height: " + inner + "; min-width: " + inner +
+                          "; border-width: " + std::to_string(outline) + "px; margin: 0 " + px(4) + " 0 0; }\n"
+                          "button, combobox button, entry { padding-left: " + px(4) + "; padding-right: " + px(4) +
                           "; }\n");
   Gtk::StyleContext::add_provider_for_screen(get_screen(), fontCss,
                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION + 1);
@@ -289,8 +291,11 @@ void TForm1::centre() {
     frameWidth = frame.get_width();
     frameHeight = frame.get_height();
   } else if (m_frame) {
-    frameWidth += m_frame->left + m_frame->right;
-    frameHeight += m_frame->top + m_frame->bottom;
+    // The window manager counts the frame in device pixels; with GDK_SCALE
+    // the window's own size is in GTK's larger ones.
+    const int scale = std::max(1, get_scale_factor());
+    frameWidth = (frameWidth * scale + m_frame->left + m_frame->right + scale - 1) / scale;
+    frameHeight = (frameHeight * scale + m_frame->top + m_frame->bottom + scale - 1) / scale;
   }
   const Point p = centredPosition(work.get_width(), work.get_height(), frameWidth, frameHeight);
   if (!get_mapped()) m_requestedPosition = p;
@@ -337,8 +342,14 @@ void TForm1::endFrameWait() {
   show();
 }
 
-void TForm1::FormShow() {
+void TForm1::on_show() {
+  // GTK maps the window inside its own show handler, so the position must be
+  // asked for before: then the first frame is already where it belongs.
   centre();
+  Gtk::Window::on_show();
+}
+
+void TForm1::FormShow() {
   startListing();
   try {
     OleContainerRun();
@@ -491,6 +502,12 @@ void TForm1::showBusy(bool on) {
   if (!on && std::exchange(m_buttonHadFocus, false) && !get_focus()) m_button1->grab_focus();
   if (auto window = get_window())
     window->set_cursor(on ? Gdk::Cursor::create(get_display(), "wait") : Glib::RefPtr<Gdk::Cursor>());
+}
+
+Gtk::Widget *TForm1::control(const Glib::ustring &name) const {
+  Gtk::Widget *w = nullptr;
+  m_builder->get_widget(name, w);
+  return w;
 }
 
 int TForm1::radioGroupIndex() const {

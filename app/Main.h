@@ -73,6 +73,8 @@ public:
   Gtk::CheckButton &CheckBox1() { return *m_checkBox1; }
   Gtk::Button &Button1() { return *m_button1; }
   OleContainer &oleContainer() { return *m_oleContainer; }
+  // A control of the layout by its name there ("Panel2", "RadioGroup1Item0", ...).
+  Gtk::Widget *control(const Glib::ustring &name) const;
   int radioGroupIndex() const;
   void setRadioGroupIndex(int index);
   int textHeight() const { return m_textHeight; }
@@ -80,6 +82,9 @@ public:
   const std::filesystem::path &fontFile() const { return m_fontFile; }
   // Where the frame was asked to go before it was first shown.
   std::optional<Point> requestedPosition() const { return m_requestedPosition; }
+
+protected:
+  void on_show() override;
 
 private:
   void applyFontAndScale();

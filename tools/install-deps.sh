@@ -13,7 +13,7 @@ packages=(
   fonts-wine
   # test: print server, virtual X server, window manager, screenshots, PDF text
   cups cups-client cups-bsd cups-filters printer-driver-cups-pdf
-  xvfb xauth xdotool x11-utils x11-xkb-utils openbox imagemagick poppler-utils dbus-daemon
+  xvfb xauth xdotool x11-utils x11-xkb-utils x11-xserver-utils openbox imagemagick poppler-utils dbus-daemon
   # test: network printers in a private namespace (DNS-SD, printer simulator)
   cups-ipp-utils avahi-daemon avahi-utils libnss-mdns iproute2 util-linux
   # test: a desktop session's buses, read as a screen reader does; Writer as the reference

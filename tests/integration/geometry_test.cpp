@@ -1,0 +1,184 @@
+// The window as its layout table declares it: client area and every control's
+// rectangle, read from GTK's allocations, at the display's resolution.
+// tools/test.sh's display is 96 dpi; own-display.sh runs the same tests on a
+// display of its own at 144 or 192 dpi, or with GDK_SCALE=2.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "app/font_metrics.h"
+#include "app/shell_rules.h"
+#include "harness.h"
+
+namespace quorvel::test {
+namespace {
+
+FormServices noPrinters(ResourceTable resources) {
+  FormServices s;
+  s.resources = resources;
+  s.printers = [] { return std::vector<std::string>{"Кабинет химии"}; };
+  return s;
+}
+
+// The resolution the display was set up with (own-display.sh says), 96 otherwise.
+int expectedDpi() {
+  const char *dpi = std::getenv("QUORVEL_TEST_DPI");
+  return dpi ? std::atoi(dpi) : 96;
+}
+
+// Text height and client area at each resolution with Wine's Tahoma
+// (2049 + 423 of 2048 units to the em): 11, 17 and 22 pixels.
+struct Expected {
+  int dpi, textHeight, width, height;
+};
+constexpr Expected kTahoma[] = {{96, 13, 726, 520}, {144, 21, 1173, 840}, {192, 27, 1508, 1080}};
+
+Gdk::Rectangle rectIn(Gtk::Window &form, Gtk::Widget &w) {
+  int x = 0, y = 0;
+  w.translate_coordinates(form, 0, 0, x, y);
+  return {x, y, w.get_allocated_width(), w.get_allocated_height()};
+}
+
+std::string show(const Gdk::Rectangle &r) {
+  return std::to_string(r.get_x()) + "," + std::to_string(r.get_y()) + " " + std::to_string(r.get_width()) +
+         "x" + std::to_string(r.get_height());
+}
+
+Gtk::Widget &widget(TForm1 &form, const char *name) {
+  Gtk::Widget *w = form.control(name);
+  if (!w) throw std::runtime_error(std::string("no control ") + name);
+  return *w;
+}
+
+// Every control against the table, scaled by textHeight / 13. Controls of
+// the strip count from Panel2, which sits inside Panel1's one-pixel bevel;
+// the radio items count from the group.
+void expectTablePositions(TForm1 &form, int th) {
+  auto s = [&](int v) { return mulDiv(v, th, kStoredTextHeight); };
+  const ClientSize client = scaledClientSize(th);
+  const int strip = s(144);
+  struct Row {
+    const char *name;
+    Gdk::Rectangle rect;
+  };
+  auto inStrip = [&](int x, int y, int w, int h) { return Gdk::Rectangle(1 + s(x), 1 + s(y), s(w), s(h)); };
+  auto inGroup = [&](int x, int y, int w, int h) {
+    return Gdk::Rectangle(1 + s(8) + s(x), 1 + s(32) + s(y), s(w), s(h));
+  };
+  const Row rows[] = {
+      {"Panel1", {0, 0, client.width, client.height}},
+      {"Panel2", {1, 1, client.width - 2, strip}},
+      {"Label1", inStrip(8, 8, 102, 13)},
+      {"ComboBox1", inStrip(116, 5, 221, 21)},
+      {"RadioGroup1", inStrip(8, 32, 169, 105)},
+      {"RadioGroup1Item0", inGroup(8, 15, 155, 21)},
+      {"RadioGroup1Item1", inGroup(8, 36, 60, 21)},
+      {"RadioGroup1Item2", inGroup(8, 57, 155, 21)},
+      {"RadioGroup1Item3", inGroup(8, 78, 155, 21)},
+      {"Edit1", inStrip(76, 70, 85, 21)},
+      {"CheckBox1", inStrip(200, 40, 145, 17)},
+      {"Button1", inStrip(200, 113, 497, 25)},
+      {"Panel3", {1, 1 + strip, client.width - 2, client.height - 2 - strip}},
+      {"OleContainer", {2, 2 + strip, client.width - 4, client.height - 4 - strip}},
+  };
+  for (const Row &row : rows) {
+    const Gdk::Rectangle got = rectIn(form, widget(form, row.name));
+    EXPECT_TRUE(got.get_x() == row.rect.get_x() && got.get_y() == row.rect.get_y() &&
+                got.get_width() == row.rect.get_width() && got.get_height() == row.rect.get_height())
+        << row.name << ": " << show(got) << ", table says " << show(row.rect) << " (text height " << th << ")";
+  }
+}
+
+// The parts of a control GTK draws inside it (mark, text, entry frame) must
+// stay inside the control: nothing clipped, nothing spilling onto a neighbour.
+void expectInsides(TForm1 &form, const char *name) {
+  Gtk::Widget &w = widget(form, name);
+  // The size the control needs for its own content, without the table's request.
+  int width = 0, height = 0;
+  w.get_size_request(width, height);
+  w.set_size_request(-1, -1);
+  int minW = 0, natW = 0, minH = 0, natH = 0;
+  w.get_preferred_width(minW, natW);
+  w.get_preferred_height(minH, natH);
+  EXPECT_LE(minW, w.get_allocated_width()) << name << " needs more width than it has";
+  EXPECT_LE(minH, w.get_allocated_height()) << name << " needs more height than it has";
+  w.set_size_request(width, height);
+}
+
+TEST(Geometry, ClientAndEveryControlAsTheTableSays) {
+  FormRun run(noPrinters(builtInResources()));
+  ASSERT_TRUE(run.showAndStart());
+  TForm1 &form = run.form();
+  const int dpi = expectedDpi();
+  ASSERT_EQ(static_cast<int>(form.get_screen()->get_resolution() + 0.5), dpi);
+
+  // Wine's Tahoma is there (the setup installs it) and is the font measured.
+  EXPECT_EQ(form.fontFile(), "/usr/share/wine/fonts/tahoma.ttf");
+  const Expected *e = nullptr;
+  for (const Expected &x : kTahoma)
+    if (x.dpi == dpi) e = &x;
+  ASSERT_NE(e, nullptr) << "no figures for " << dpi << " dpi";
+  EXPECT_EQ(form.textHeight(), e->textHeight);
+
+  // The client area, as the X server has it.
+  ASSERT_TRUE(pumpUntil([&] { return form.get_window() && form.get_window()->is_viewable(); }, 5000));
+  pumpFor(200);
+  EXPECT_EQ(form.get_window()->get_width(), e->width);
+  EXPECT_EQ(form.get_window()->get_height(), e->height);
+  expectTablePositions(form, e->textHeight);
+  for (const char *name : {"Label1", "ComboBox1", "RadioGroup1Item0", "RadioGroup1Item1", "RadioGroup1Item2",
+                           "RadioGroup1Item3", "Edit1", "CheckBox1", "Button1"})
+    expectInsides(form, name);
+  // Let the chart settle before the window goes: the engine is still drawing.
+  LokView *view = form.oleContainer().view();
+  ASSERT_NE(view, nullptr);
+  EXPECT_TRUE(pumpUntil([&] { return !view->zoomPending(); }, 10000));
+  pumpFor(1000);
+  if (const char *out = std::getenv("QUORVEL_SCREENSHOT"))
+    Gdk::Pixbuf::create(form.get_window(), 0, 0, form.get_width(), form.get_height())->save(out, "png");
+}
+
+// The marks of radio and check buttons, and the gap after them, grow with
+// the text: at 96 dpi 13 + 4 pixels, at 144 dpi 21 + 6.
+TEST(Geometry, MarksScaleWithTheText) {
+  FormRun run(noPrinters({}));
+  ASSERT_TRUE(run.showAndStart());
+  TForm1 &form = run.form();
+  const int th = form.textHeight();
+  for (const char *name : {"RadioGroup1Item0", "CheckBox1"}) {
+    auto *button = dynamic_cast<Gtk::ToggleButton *>(&widget(form, name));
+    ASSERT_NE(button, nullptr);
+    // Without its label and the table's size the button needs just the mark and the gap.
+    button->remove();
+    button->set_size_request(-1, -1);
+    int minW = 0, natW = 0, minH = 0, natH = 0;
+    button->get_preferred_width(minW, natW);
+    button->get_preferred_height(minH, natH);
+    EXPECT_EQ(minH, mulDiv(13, th, kStoredTextHeight)) << name;
+    EXPECT_EQ(minW, mulDiv(13, th, kStoredTextHeight) + mulDiv(4, th, kStoredTextHeight)) << name;
+  }
+}
+
+// Placed by the rule before the window is first shown: the position asked
+// for is the one the frame has once mapped, with no move after.
+TEST(Geometry, PlacedBeforeTheFirstFrame) {
+  FormRun run(noPrinters({}));
+  TForm1 &form = run.form();
+  form.showCentred();
+  ASSERT_TRUE(pumpUntil([&] { return form.started(); }, 30000));
+  ASSERT_TRUE(pumpUntil([&] { return form.get_window() && form.get_window()->is_viewable(); }, 5000));
+  pumpFor(300);
+  ASSERT_TRUE(form.requestedPosition().has_value()) << "not placed before mapping";
+
+  Gdk::Rectangle frame;
+  form.get_window()->get_frame_extents(frame);
+  Gdk::Rectangle work;
+  form.get_display()->get_primary_monitor()->get_workarea(work);
+  const Point rule = centredPosition(work.get_width(), work.get_height(), frame.get_width(), frame.get_height());
+  EXPECT_EQ(*form.requestedPosition(), rule) << "frame " << frame.get_width() << "x" << frame.get_height();
+  EXPECT_EQ(frame.get_x(), rule.x);
+  EXPECT_EQ(frame.get_y(), rule.y);
+}
+
+}  // namespace
+}  // namespace quorvel::test

@@ -1,0 +1,43 @@
+#!/bin/bash
+# Runs a command on a virtual X server of its own, with a window manager and
+# the resolution given (Xft.dpi, as desktops set it), so tests can see the
+# window at 144 or 192 dpi without touching the shared test display.
+#
+#   own-display.sh [--dpi N] [--screen WxH] -- COMMAND [ARGS...]
+set -u
+dpi=96 screen=1280x1024
+while [ $# -gt 0 ]; do
+  case $1 in
+    --dpi) dpi=$2; shift 2 ;;
+    --screen) screen=$2; shift 2 ;;
+    --) shift; break ;;
+    *) echo "usage: $0 [--dpi N] [--screen WxH] -- COMMAND..." >&2; exit 2 ;;
+  esac
+done
+command -v Xvfb >/dev/null && command -v openbox >/dev/null && command -v xrdb >/dev/null || {
+  echo "SKIP: Xvfb, openbox or xrdb missing" >&2; exit 77; }
+
+work=$(mktemp -d /tmp/quorvel-display.XXXXXX)
+pids=()
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+exec 3<> "$work/display"
+Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.05; done
+[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+exec 3>&-
+# The window manager first: the server forgets its resources when its last
+# client leaves, and xrdb is a client that leaves at once.
+openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.05; done
+echo "Xft.dpi: $dpi" | xrdb -nocpp -merge
+export QUORVEL_TEST_DPI=$dpi
+"$@"
