@@ -1,0 +1,223 @@
+#!/usr/bin/python3
+"""The real program in a GNOME Shell session (run by gnome-session.sh).
+
+  gnome_check.py PROGRAM x11|wayland [SCREENSHOT.png]
+
+x11: the program as it starts by itself (it prefers Xwayland). It must open
+with its frame where the placement rule puts it from the first frame on,
+matched by the shell to its launcher, draw the chart, keep the keyboard in
+the printer list, and exit 0 when the window is closed.
+wayland: the program forced onto Wayland: matched to its launcher, draws,
+exits 0 on a polite kill (nothing outside the shell can close a Wayland
+window). Where mutter puts it cannot be read from outside.
+Prints the figures it measured; exit code 0 when all holds.
+"""
+import os
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+import gi
+
+gi.require_version("Gio", "2.0")
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi, Gio, GLib  # noqa: E402
+
+TITLE = "Quorvel - автор Vostrel"
+APP_ID = "org.quorvel.Quorvel.desktop"
+failures = []
+
+
+def check(ok, what):
+    print(("ok   " if ok else "FAIL ") + what, flush=True)
+    if not ok:
+        failures.append(what)
+    return ok
+
+
+def wait(predicate, seconds, step=0.05):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(step)
+    return predicate()
+
+
+def out(*cmd):
+    return subprocess.run(cmd, capture_output=True, text=True).stdout
+
+
+bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+# The shell tells windows and takes screenshots only for the desktop portal:
+# on this private bus the test takes the portal's name.
+bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+              GLib.Variant("(su)", ("org.freedesktop.impl.portal.desktop.gnome", 0)), None,
+              Gio.DBusCallFlags.NONE, 5000, None)
+
+
+def shell_windows():
+    try:
+        reply = bus.call_sync("org.gnome.Shell.Introspect", "/org/gnome/Shell/Introspect",
+                              "org.gnome.Shell.Introspect", "GetWindows", None,
+                              GLib.VariantType("(a{ta{sv}})"), Gio.DBusCallFlags.NONE, 5000, None)
+    except GLib.Error:
+        return {}
+    return reply.unpack()[0]
+
+
+def our_window():
+    for info in shell_windows().values():
+        if info.get("title") == TITLE:
+            return info
+    return None
+
+
+def shell_screenshot(method, args, signature, path):
+    """The shell's own picture of the screen (what the user sees), or None."""
+    try:
+        bus.call_sync("org.gnome.Shell.Screenshot", "/org/gnome/Shell/Screenshot", "org.gnome.Shell.Screenshot",
+                      method, GLib.Variant(signature, args + (path,)), None, Gio.DBusCallFlags.NONE, 10000, None)
+    except GLib.Error as e:
+        print(f"     screenshot: {e.message}")
+        return None
+    return path
+
+
+def chart_share(path):
+    """Share of strongly coloured pixels (the chart's cells) in the lower two
+    thirds of a picture of the window: the document area."""
+    ppm = subprocess.run(["convert", path, "ppm:-"], capture_output=True).stdout
+    m = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", ppm)
+    if not m:
+        return 0.0
+    w, h = int(m[1]), int(m[2])
+    lower = ppm[m.end() + 3 * w * (h // 3):]
+    samples = range(0, len(lower) - 2, 3 * 7)
+    coloured = sum(1 for i in samples if max(lower[i:i + 3]) - min(lower[i:i + 3]) > 40)
+    return coloured / max(1, len(samples))
+
+
+def focused_role(pid):
+    """Role and name of the focused accessible of the program, with its parent's."""
+    desktop = Atspi.get_desktop(0)
+    for i in range(desktop.get_child_count()):
+        app = desktop.get_child_at_index(i)
+        if app is None or app.get_process_id() != pid:
+            continue
+        stack = [app]
+        while stack:
+            node = stack.pop()
+            try:
+                states = node.get_state_set()
+                if states.contains(Atspi.StateType.FOCUSED) and node is not app:
+                    parent = node.get_parent()
+                    return (node.get_role_name(), parent.get_role_name() if parent else "")
+                stack.extend(node.get_child_at_index(k) for k in range(min(node.get_child_count(), 64)))
+            except GLib.Error:
+                continue
+    return None
+
+
+def main():
+    program, backend = sys.argv[1], sys.argv[2]
+    shot = sys.argv[3] if len(sys.argv) > 3 else None
+    env = dict(os.environ, TMPDIR=tempfile.mkdtemp(), CUPS_SERVER="/nonexistent/cups.sock")
+    env.pop("GDK_BACKEND", None)
+    if backend == "wayland":
+        env["GDK_BACKEND"] = "wayland"
+    wait(lambda: shell_windows() is not None and bus is not None, 5)
+    started = time.monotonic()
+    proc = subprocess.Popen([program], env=env)
+    try:
+        run(proc, backend, shot, started)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+
+
+def run(proc, backend, shot, started):
+    info = wait(our_window, 60)
+    if not check(info is not None, "the window opens"):
+        return
+    print(f"     window shown {time.monotonic() - started:.1f} s after start")
+    check(info.get("app-id") == APP_ID, f"the shell matches it to its launcher (app-id {info.get('app-id')})")
+    check(info["client-type"] == (1 if backend == "x11" else 0),
+          f"client type {info['client-type']} (0 Wayland, 1 X11)")
+
+    xid = None
+    if backend == "x11":
+        xid = wait(lambda: out("xdotool", "search", "--name", f"^{TITLE}$").split(), 10)
+        xid = xid[0] if xid else None
+        if not check(xid is not None, "its X11 window is found"):
+            return
+        # Where it is from the first moment on: positions seen over 2 seconds.
+        seen = []
+        end = time.monotonic() + 2
+        while time.monotonic() < end:
+            g = out("xwininfo", "-id", xid)
+            x = re.search(r"Absolute upper-left X:\s+(-?\d+)", g)
+            y = re.search(r"Absolute upper-left Y:\s+(-?\d+)", g)
+            if x and y and "IsViewable" in g:
+                p = (int(x[1]), int(y[1]))
+                if not seen or seen[-1] != p:
+                    seen.append(p)
+            time.sleep(0.02)
+        g = out("xwininfo", "-id", xid)
+        w = int(re.search(r"Width:\s+(\d+)", g)[1])
+        h = int(re.search(r"Height:\s+(\d+)", g)[1])
+        ext = [int(v) for v in re.findall(r"\d+", out("xprop", "-id", xid, "_NET_FRAME_EXTENTS").split("=")[-1])]
+        area = [int(v) for v in re.findall(r"\d+", out("xprop", "-root", "_NET_WORKAREA").split("=")[-1])][:4]
+        screen = re.search(r"dimensions:\s+(\d+x\d+)", out("xdpyinfo"))[1]
+        left, right, top, bottom = ext if len(ext) == 4 else (0, 0, 0, 0)
+        fw, fh = w + left + right, h + top + bottom
+        rule = (max(0, (area[2] - fw) // 2), max(0, (area[3] - fh) // 2))
+        frame = (seen[-1][0] - left, seen[-1][1] - top) if seen else None
+        print(f"     screen {screen}, work area {area[2]}x{area[3]} at {area[0]},{area[1]}; "
+              f"client {w}x{h}, frame extents l{left} r{right} t{top} b{bottom}, frame {fw}x{fh}")
+        print(f"     frame at {frame}, the rule says {rule}; client positions seen: {seen}")
+        check(len(ext) == 4, "the window manager tells the frame")
+        check((w, h) == (726, 520), f"client area {w}x{h}")
+        check(frame == rule, "placed by the rule")
+        check(len(seen) == 1, "no jump: one position from the first frame on")
+
+    # The chart, drawn: coloured cells in the document area of the focused window.
+    window_shot = os.path.join(tempfile.mkdtemp(), "window.png")
+
+    def drawn():
+        if not (our_window() or {}).get("has-focus"):
+            return 0.0
+        path = shell_screenshot("ScreenshotWindow", (False, False, False), "(bbbs)", window_shot)
+        share = chart_share(path) if path else 0.0
+        return share if share > 0.2 else 0.0
+
+    share = wait(drawn, 60, step=0.5)
+    check(bool(share), f"the chart is drawn ({share:.2f} of the document area coloured)")
+    if shot:
+        shell_screenshot("Screenshot", (False, False), "(bbs)", shot)
+
+    # The keyboard in the printer list, with the window focused by the shell.
+    focus = wait(lambda: (our_window() or {}).get("has-focus") and focused_role(proc.pid), 30, step=0.2)
+    check(bool(focus) and "combo box" in focus, f"the keyboard is in the printer list (focus on {focus})")
+
+    # Closed as the user closes it: the frame's close, through the window manager.
+    if xid:
+        subprocess.run(["wmctrl", "-i", "-c", xid])
+    else:
+        proc.send_signal(signal.SIGTERM)
+    try:
+        code = proc.wait(30)
+    except subprocess.TimeoutExpired:
+        code = None
+    check(code == 0, f"exits 0 when closed (exit code {code})")
+
+
+if __name__ == "__main__":
+    main()
+    print(f"{len(failures)} failed" if failures else "all checks passed")
+    sys.exit(1 if failures else 0)
