@@ -5,6 +5,7 @@
 #include <pango/pangofc-fontmap.h>
 
 #include <memory>
+#include <set>
 
 namespace quorvel {
 
@@ -20,11 +21,16 @@ std::vector<std::filesystem::path> wineTahomaFiles() {
 }
 
 int addApplicationFonts(const std::vector<std::filesystem::path> &files) {
+  // fontconfig would list a file added twice twice.
+  static std::set<std::filesystem::path> known;
   int added = 0;
   for (const auto &file : files) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec)) continue;
-    if (FcConfigAppFontAddFile(nullptr, reinterpret_cast<const FcChar8 *>(file.c_str()))) ++added;
+    if (known.count(file) || !std::filesystem::is_regular_file(file, ec)) continue;
+    if (FcConfigAppFontAddFile(nullptr, reinterpret_cast<const FcChar8 *>(file.c_str()))) {
+      known.insert(file);
+      ++added;
+    }
   }
   // Pango keeps its own list of fonts once it has read one; make it read again.
   if (added > 0)

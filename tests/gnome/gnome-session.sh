@@ -22,7 +22,18 @@ size=$1 program=$(realpath "$2")
 shift 2
 
 # PID 1 of the namespace: when it ends, the kernel ends every other process in it.
+# A /tmp of its own, so Xwayland's sockets and lock files meet no one else's;
+# the program and these scripts stay reachable where they were, also when
+# they live below /tmp themselves.
+root=$(cd "$(dirname "$0")/../.." && pwd)
+exec 9</tmp
 mount -t tmpfs -o mode=1777 tmpfs /tmp || exit 1
+for keep in "$root" "$(dirname "$program")"; do
+  case $keep in
+    /tmp/*) mkdir -p "$keep" && mount --no-canonicalize --bind "/proc/self/fd/9${keep#/tmp}" "$keep" || exit 1 ;;
+  esac
+done
+exec 9<&-
 mkdir -m 1777 /tmp/.X11-unix
 ip link set lo up 2>/dev/null
 work=/tmp/session
@@ -34,7 +45,6 @@ export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_DESKTOP=gn
 unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS GDK_BACKEND
 # The program, its launcher and icon, as an install puts them, for the shell
 # to match windows to (it ignores a launcher whose program is not on the PATH).
-root=$(cd "$(dirname "$0")/../.." && pwd)
 ln -s "$program" "$work/bin/quorvel"
 export PATH=$work/bin:$PATH
 cp "$root/resources/org.quorvel.Quorvel.desktop" "$work/data/applications/"

@@ -138,6 +138,24 @@ TEST(Geometry, ClientAndEveryControlAsTheTableSays) {
     Gdk::Pixbuf::create(form.get_window(), 0, 0, form.get_width(), form.get_height())->save(out, "png");
 }
 
+// Without Tahoma the font fontconfig gives instead is measured by the same
+// rule: on Debian that is DejaVu Sans, whose text height at 11 px is also 13.
+TEST(Geometry, WithoutTahomaTheSubstituteIsMeasured) {
+  if (expectedDpi() != 96) GTEST_SKIP() << "figures for 96 dpi";
+  FormServices s = noPrinters({});
+  s.fontFiles.clear();
+  FormRun run(std::move(s));
+  ASSERT_TRUE(run.showAndStart());
+  TForm1 &form = run.form();
+  EXPECT_EQ(form.fontFile(), "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
+  EXPECT_EQ(form.textHeight(), 13);
+  ASSERT_TRUE(pumpUntil([&] { return form.get_window() && form.get_window()->is_viewable(); }, 5000));
+  pumpFor(200);
+  EXPECT_EQ(form.get_window()->get_width(), 726);
+  EXPECT_EQ(form.get_window()->get_height(), 520);
+  expectTablePositions(form, 13);
+}
+
 // The marks of radio and check buttons, and the gap after them, grow with
 // the text: at 96 dpi 13 + 4 pixels, at 144 dpi 21 + 6.
 TEST(Geometry, MarksScaleWithTheText) {
