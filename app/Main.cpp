@@ -242,6 +242,13 @@ void TForm1::applyFontAndScale() {
   Gtk::StyleContext::add_provider_for_screen(get_screen(), fontCss,
                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION + 1);
 
+  // A substitute font may be wider than Tahoma: its text is cut short with an
+  // ellipsis instead of pushing the control past its place onto the next one.
+  m_label1->set_ellipsize(Pango::ELLIPSIZE_END);
+  for (Gtk::Bin *button : std::initializer_list<Gtk::Bin *>{m_radioItems[0], m_radioItems[1], m_radioItems[2],
+                                                            m_radioItems[3], m_checkBox1, m_button1})
+    if (auto *label = dynamic_cast<Gtk::Label *>(button->get_child())) label->set_ellipsize(Pango::ELLIPSIZE_END);
+
   if (num != den) {
     scaleFixedChildren(*m_panel2Body, num, den);
     Gtk::Fixed *groupBody = nullptr;
