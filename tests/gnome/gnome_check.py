@@ -9,7 +9,8 @@ matched by the shell to its launcher, draw the chart, keep the keyboard in
 the printer list, and exit 0 when the window is closed.
 wayland: the program forced onto Wayland: matched to its launcher, draws,
 exits 0 on a polite kill (nothing outside the shell can close a Wayland
-window). Where mutter puts it cannot be read from outside.
+window). Where mutter puts it cannot be read from outside, and the headless
+seat has no keyboard to give it.
 Prints the figures it measured; exit code 0 when all holds.
 """
 import os
@@ -142,6 +143,14 @@ def in_printer_list(focus):
     return focus is not None and "combo box" in focus[1]
 
 
+def check_keyboard(focus):
+    wait(lambda: (our_window() or {}).get("has-focus") and in_printer_list(focus.current()), 20, step=0.2)
+    time.sleep(1)
+    where = focus.current()
+    check(bool((our_window() or {}).get("has-focus")) and in_printer_list(where),
+          f"the keyboard is in the printer list (focus on {where})")
+
+
 def main():
     program, backend = sys.argv[1], sys.argv[2]
     shot = sys.argv[3] if len(sys.argv) > 3 else None
@@ -223,12 +232,13 @@ def run(proc, focus, backend, shot, started):
         shell_screenshot("Screenshot", (False, False), "(bbs)", shot)
 
     # The keyboard in the printer list, with the window focused by the shell.
-    # The last focus move at start-up must end there, and it must stay.
-    wait(lambda: (our_window() or {}).get("has-focus") and in_printer_list(focus.current()), 20, step=0.2)
-    time.sleep(1)
-    where = focus.current()
-    check(bool((our_window() or {}).get("has-focus")) and in_printer_list(where),
-          f"the keyboard is in the printer list (focus on {where})")
+    # The last focus move at start-up must end there, and it must stay. A
+    # headless shell has no keyboard device, so a Wayland client is never
+    # given the keyboard at all; Xwayland's focus needs none.
+    if backend == "wayland":
+        print("     keyboard: not checked on Wayland (the headless seat has no keyboard)")
+    else:
+        check_keyboard(focus)
 
     # Closed as the user closes it: the frame's close, through the window manager.
     if xid:
