@@ -26,7 +26,7 @@ int addApplicationFonts(const std::vector<std::filesystem::path> &files) {
   int added = 0;
   for (const auto &file : files) {
     std::error_code ec;
-    if (known.count(file) || !std::filesystem::is_regular_file(file, ec)) continue;
+    if (known.contains(file) || !std::filesystem::is_regular_file(file, ec)) continue;
     if (FcConfigAppFontAddFile(nullptr, reinterpret_cast<const FcChar8 *>(file.c_str()))) {
       known.insert(file);
       ++added;
