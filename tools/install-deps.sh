@@ -19,7 +19,7 @@ packages=(
   # test: a desktop session's buses, read as a screen reader does; Writer as the reference
   dbus dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0 python3-uno
   # test: a headless GNOME Shell session (Wayland, with Xwayland)
-  gnome-shell mutter xwayland at-spi2-core python3-gi gir1.2-atspi-2.0 wmctrl
+  gnome-shell mutter xwayland wmctrl
   # checks
   clang clang-format clang-tidy libclang-rt-14-dev appstream desktop-file-utils
   # the Debian package
