@@ -4,11 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
-
 #include <climits>
-#include <cstdlib>
 #include <cmath>
+#include <csignal>
+#include <cstdlib>
 #include <utility>
 
 #include "app/font_metrics.h"
@@ -127,11 +126,7 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
   setUpKeyboardAndScreenReaders();
 
   applyFontAndScale();
-  try {
-    set_icon(Gdk::Pixbuf::create_from_resource("/org/quorvel/quorvel.svg"));
-  } catch (const Glib::Error &) {
-    // No SVG loader on this system: the window manager's default icon will do.
-  }
+  setWindowIcon();
 
   if (m_services.spooler) {
     auto confirm =
@@ -155,6 +150,8 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
       },
       false);
   m_button1->signal_clicked().connect([this] {
+    // Only the live document prints (the button is insensitive until then).
+    if (!m_started) return;
     try {
       Button1Click();
     } catch (...) {
@@ -164,8 +161,41 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
 }
 
 TForm1::~TForm1() {
-  // The document goes before the folder its engine works in.
+  // The document and the engine go before the folder they work in.
   m_oleContainer->release();
+  m_oleContainer->stopEngine();
+}
+
+void TForm1::setWindowIcon() {
+  // PNGs drawn from the SVG icon at build time: read by cairo, so that no
+  // image loader (librsvg among them) is mapped into the process for it.
+  std::vector<Glib::RefPtr<Gdk::Pixbuf>> icons;
+  for (const char *size : {"32", "64", "128"}) {
+    GBytes *bytes = g_resources_lookup_data((std::string("/org/quorvel/quorvel-") + size + ".png").c_str(),
+                                            G_RESOURCE_LOOKUP_FLAGS_NONE, nullptr);
+    if (!bytes) continue;
+    struct Source {
+      const guint8 *at;
+      gsize left;
+    } source{static_cast<const guint8 *>(g_bytes_get_data(bytes, nullptr)), g_bytes_get_size(bytes)};
+    cairo_surface_t *surface = cairo_image_surface_create_from_png_stream(
+        [](void *closure, unsigned char *data, unsigned int length) {
+          auto *src = static_cast<Source *>(closure);
+          if (src->left < length) return CAIRO_STATUS_READ_ERROR;
+          std::copy_n(src->at, length, data);
+          src->at += length;
+          src->left -= length;
+          return CAIRO_STATUS_SUCCESS;
+        },
+        &source);
+    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS)
+      if (GdkPixbuf *pb = gdk_pixbuf_get_from_surface(surface, 0, 0, cairo_image_surface_get_width(surface),
+                                                      cairo_image_surface_get_height(surface)))
+        icons.push_back(Glib::wrap(pb));
+    cairo_surface_destroy(surface);
+    g_bytes_unref(bytes);
+  }
+  if (!icons.empty()) set_icon_list(icons);
 }
 
 std::string TForm1::title() {
@@ -219,6 +249,25 @@ void TForm1::setUpKeyboardAndScreenReaders() {
   link(*m_edit1, *m_radioItems[1]);
 }
 
+namespace {
+
+// The theme's bitmaps for the check and radio marks where they are drawn no
+// larger than those bitmaps (14 pixels): its vector marks would map an SVG
+// renderer, about 6 MB, the first time a mark is shown. Larger marks (high
+// resolution screens) keep the vector ones, so that they stay sharp.
+std::string markImages(int markPx, int scaleFactor) {
+  if (markPx * std::max(1, scaleFactor) > 14) return {};
+  auto source = [](const char *name) {
+    return std::string("-gtk-icon-source: -gtk-recolor(url(\"resource:///org/gtk/libgtk/theme/Adwaita/assets/") +
+           name + ".symbolic.png\")); ";
+  };
+  return "check:checked { " + source("check-symbolic") + "}\n" +
+         "check:indeterminate, radio:indeterminate { " + source("dash-symbolic") + "}\n" +
+         "radio:checked { " + source("bullet-symbolic") + "}\n";
+}
+
+}  // namespace
+
 void TForm1::applyFontAndScale() {
   const double resolution = get_screen()->get_resolution();
   const int dpi = resolution > 0 ? static_cast<int>(std::lround(resolution)) : 96;
@@ -238,7 +287,7 @@ void TForm1::applyFontAndScale() {
                           "radio, check { min-height: " + inner + "; min-width: " + inner +
                           "; border-width: " + std::to_string(outline) + "px; margin: 0 " + px(4) + " 0 0; }\n"
                           "button, combobox button, entry { padding-left: " + px(4) + "; padding-right: " + px(4) +
-                          "; }\n");
+                          "; }\n" + markImages(mulDiv(13, num, den) - 2 * outline, get_scale_factor()));
   Gtk::StyleContext::add_provider_for_screen(get_screen(), fontCss,
                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION + 1);
 
@@ -374,6 +423,11 @@ void TForm1::OleContainerRun() {
     finishStart(nullptr);
     return;
   }
+  // The chart's picture stands in for it until the engine runs.
+  if (const auto picture = findResource(m_services.resources, kPresentationResource))
+    m_oleContainer->setPresentation(*picture);
+  // Printing needs the live document: the button waits for it.
+  m_button1->set_sensitive(false);
   // Built for this load only; the container keeps nothing of it.
   const std::vector<std::uint8_t> stream = buildContainerStream(*resource);
   m_oleContainer->loadFromStream(stream, [this](const std::exception_ptr &error) { finishStart(error); });
@@ -416,7 +470,9 @@ void TForm1::finishStart(const std::exception_ptr &error) {
     try {
       fillPrinterList();
       m_comboBox1->set_active(-1);
-      m_comboBox1->grab_focus();
+      // A user who has already clicked into the chart's picture keeps typing
+      // into the chart.
+      if (!m_oleContainer->holdsFocus()) m_comboBox1->grab_focus();
     } catch (...) {
       handleException(std::current_exception());
     }
@@ -454,6 +510,7 @@ void TForm1::fillPrinterList() {
 }
 
 void TForm1::markStarted() {
+  m_button1->set_sensitive(true);
   m_started = true;
   m_signalStarted.emit();
 }
@@ -569,7 +626,10 @@ int TForm1::runBox(Gtk::Dialog &box) {
   return answer;
 }
 
+void prepareToolkit() { setenv("GDK_GL", "disable", 0); }
+
 int runApplication(FormServices services) {
+  prepareToolkit();
   // What a killed run could not remove.
   PrivateDir::removeStale(services.privateRoot);
 

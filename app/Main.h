@@ -90,6 +90,7 @@ private:
   void applyFontAndScale();
   void setUpKeyboardAndScreenReaders();
   int measureTextHeight(int fontPx);
+  void setWindowIcon();
   void centre();
   void endFrameWait();
   void finishStart(const std::exception_ptr &error);
@@ -142,6 +143,11 @@ private:
   bool m_resizeHeldOver = false;
   sigc::signal<void()> m_signalStarted;
 };
+
+// What the process sets for the toolkit before it starts: no OpenGL (the
+// program draws none; probing for it maps a software renderer of about
+// 48 MB). A value the user set is left alone.
+void prepareToolkit();
 
 // Runs the program's window until it is closed; a polite kill (TERM, INT,
 // HUP) closes it like the user would. Returns the exit code.

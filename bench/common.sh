@@ -5,7 +5,7 @@ set -euo pipefail
 
 bench_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$bench_root/build}
-pids=()        # long-lived helpers (X server, window manager), ended last
+pids=()        # long-lived helpers (X server, window manager, buses), ended last
 current=       # the measured process of the moment
 current_group= # ... when it runs in a process group of its own
 cups_dir=
@@ -59,6 +59,8 @@ bench_cleanup() {
   local i
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
   for i in "${pids[@]}"; do wait "$i" 2>/dev/null || true; done
+  # The buses run in process groups of their own (see start_session_bus).
+  for i in "${bus_groups[@]}"; do kill -TERM -- "-$i" 2>/dev/null || true; done
   [ -n "${work:-}" ] && rm -rf -- "$work"
   exit "$rc"
 }
@@ -105,6 +107,40 @@ start_x() {
   exit 1
 }
 
+# A session bus with the accessibility bus on it, as every desktop has: the
+# programs find the services they look for (without one, GLib's bus
+# autolaunch helper would sit in the measured program's process group).
+bus_groups=()
+start_session_bus() {
+  local conf="$work/session.conf"
+  # The system's session bus, but with its socket in the work folder.
+  sed "s|<listen>.*</listen>|<listen>unix:dir=$work</listen>|" /usr/share/dbus-1/session.conf >"$conf"
+  setsid dbus-daemon --config-file="$conf" --nofork --print-address=3 3>"$work/bus" >"$work/bus.log" 2>&1 &
+  bus_groups+=($!)
+  local _
+  for _ in $(seq 200); do [ -s "$work/bus" ] && break; sleep 0.05; done
+  [ -s "$work/bus" ] || { echo "the session bus did not start" >&2; exit 1; }
+  DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/bus")
+  export DBUS_SESSION_BUS_ADDRESS
+  if [ -x /usr/libexec/at-spi-bus-launcher ]; then
+    setsid /usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/a11y.log" 2>&1 &
+    bus_groups+=($!)
+    for _ in $(seq 200); do
+      dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
+        >/dev/null 2>&1 && return 0
+      sleep 0.05
+    done
+    echo "the accessibility bus did not start" >&2
+    exit 1
+  fi
+}
+
+# GTK 3 on X11 probes OpenGL once per display (loading Mesa's software
+# renderer, some 48 MB) and keeps the result on the root window for the GTK
+# programs after it. Forgetting it before each measured run measures every
+# run as the first GTK program on the display, as a fresh X server sees it.
+forget_gl_probe() { xprop -root -remove GDK_VISUALS 2>/dev/null || true; }
+
 # A private scheduler with one capture queue: start_cups QUEUE
 start_cups() {
   cups_dir="$work/cups"
@@ -137,6 +173,8 @@ field() { tr ' ' '\n' <<<"$2" | sed -n "s/^$1=//p"; }
 machine() {
   echo "machine: $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)," \
     "$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) RAM"
+  # Other work on the machine moves every figure: say how busy it was.
+  echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
 }
 
 # Runs a command in a process group of its own, waiting for it in a way the

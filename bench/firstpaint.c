@@ -9,6 +9,10 @@
  *     --colour-pixels N  each with at least N pixels (default 300)
  *     --quiet-ms MS      the drawing has settled once the count holds this long (default 1500)
  *     --shot FILE        write the screen as it was when the chart was first seen (PPM)
+ *     --probe FX,FY      once the chart is drawn and holds still, click at this point of
+ *                        the program's window (fractions of its width and height) and type
+ *                        a letter; "live" is when the document answers (the screen around
+ *                        the point changes: the text cursor or the letter appears)
  *
  * The chart's cells are filled with a small set of pale colours that no
  * window frame, toolbar or dialog uses in bulk, so "enough pixels of at least
@@ -18,6 +22,7 @@
  *   mapped_ms  first viewable window whose _NET_WM_PID is in the program's process group
  *   drawn_ms   first screen with enough chart pixels
  *   settled_ms last change of the chart pixel count before it held still
+ *   live_ms    with --probe: first change around the probe point after the click (-1: none)
  *   close_ms   from SIGTERM to the whole process group gone
  * The program runs in a process group of its own; at the end the group is
  * sent SIGTERM (SIGKILL after 30 s) and every member is waited for.
@@ -27,6 +32,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 #include <errno.h>
 #include <signal.h>
 #include <stdint.h>
@@ -110,18 +117,18 @@ static int window_pid(Display *d, Window w, Atom netWmPid) {
 }
 
 /* A viewable window of the program's group, searched a few levels down
- * (the window manager puts each client inside frame windows). */
-static int group_window_viewable(Display *d, Window w, int depth, pid_t group, Atom netWmPid) {
+ * (the window manager puts each client inside frame windows); 0 if none. */
+static Window group_window_viewable(Display *d, Window w, int depth, pid_t group, Atom netWmPid) {
   Window rootRet, parent, *children = NULL;
   unsigned int n = 0;
   if (!XQueryTree(d, w, &rootRet, &parent, &children, &n)) return 0;
-  int found = 0;
+  Window found = 0;
   for (unsigned int i = 0; i < n && !found; ++i) {
     XWindowAttributes a;
     if (!XGetWindowAttributes(d, children[i], &a) || a.map_state != IsViewable) continue;
     const int pid = window_pid(d, children[i], netWmPid);
     if (pid > 0 && pgrp_of(pid) == group)
-      found = 1;
+      found = children[i];
     else if (depth > 1)
       found = group_window_viewable(d, children[i], depth - 1, group, netWmPid);
   }
@@ -185,6 +192,20 @@ static void write_ppm(const char *file, XImage *img) {
   fclose(f);
 }
 
+/* Pixels that differ between two same-sized boxes of the screen. */
+static long box_diff(XImage *img, const uint32_t *ref, int x0, int y0, int w, int h) {
+  long n = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if (XGetPixel(img, x0 + x, y0 + y) != ref[y * w + x]) ++n;
+  return n;
+}
+
+static void box_copy(XImage *img, uint32_t *ref, int x0, int y0, int w, int h) {
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) ref[y * w + x] = (uint32_t)XGetPixel(img, x0 + x, y0 + y);
+}
+
 /* SIGTERM to the group, SIGKILL if it is still there after 30 s; reaps all
  * of it (we are the subreaper, so orphaned members come back to us). */
 static double end_group(pid_t group) {
@@ -214,6 +235,7 @@ int main(int argc, char **argv) {
   double timeoutMs = 90000;
   int pollMs = 5, minPixels = 5000, minColours = 3, colourPixels = 300, quietMs = 1500;
   const char *shot = NULL;
+  double probeFx = -1, probeFy = -1;
   int i = 1;
   for (; i < argc; ++i) {
     if (!strcmp(argv[i], "--")) {
@@ -235,7 +257,11 @@ int main(int argc, char **argv) {
       quietMs = atoi(argv[++i]);
     else if (!strcmp(argv[i], "--shot"))
       shot = argv[++i];
-    else
+    else if (!strcmp(argv[i], "--probe")) {
+      if (sscanf(argv[++i], "%lf,%lf", &probeFx, &probeFy) != 2 || probeFx < 0 || probeFx > 1 ||
+          probeFy < 0 || probeFy > 1)
+        goto usage;
+    } else
       goto usage;
   }
   if (i >= argc) goto usage;
@@ -250,6 +276,11 @@ int main(int argc, char **argv) {
   const Window root = RootWindow(d, screen);
   const Atom netWmPid = XInternAtom(d, "_NET_WM_PID", False);
   const int width = DisplayWidth(d, screen), height = DisplayHeight(d, screen);
+  int xtestEvent, xtestError, xtestMajor, xtestMinor;
+  if (probeFx >= 0 && !XTestQueryExtension(d, &xtestEvent, &xtestError, &xtestMajor, &xtestMinor)) {
+    fprintf(stderr, "firstpaint: the X server has no XTEST (needed for --probe)\n");
+    return 2;
+  }
   if (!XShmQueryExtension(d)) {
     fprintf(stderr, "firstpaint: the X server has no MIT-SHM\n");
     return 2;
@@ -291,8 +322,16 @@ int main(int argc, char **argv) {
   }
   setpgid(child, child); /* both sides, so there is no race */
 
-  double mapped = -1, drawn = -1, settled = -1, lastChange = -1;
+  double mapped = -1, drawn = -1, settled = -1, lastChange = -1, live = -1;
   long lastTotal = -1;
+  Window win = 0;
+  /* The probe: a box around the clicked point, as it was right after the click. */
+  enum { PROBE_WAIT, PROBE_SENT, PROBE_DONE } probe = probeFx >= 0 ? PROBE_WAIT : PROBE_DONE;
+  enum { BOX = 200 };
+  uint32_t *probeRef = probeFx >= 0 ? calloc((size_t)BOX * BOX, sizeof *probeRef) : NULL;
+  /* The box is kept relative to the window: the window manager may still move it. */
+  int boxX = 0, boxY = 0, probeRefTaken = 0, winW = 0, winH = 0;
+  double probeAt = -1;
   struct Count seen = {0, 0};
   int exited = 0, status = 0;
   while (!g_stop && now_ms() - t0 < timeoutMs) {
@@ -301,7 +340,8 @@ int main(int argc, char **argv) {
       break;
     }
     if (mapped < 0) {
-      if (group_window_viewable(d, root, 3, child, netWmPid)) mapped = now_ms() - t0;
+      win = group_window_viewable(d, root, 3, child, netWmPid);
+      if (win) mapped = now_ms() - t0;
     }
     if (mapped >= 0) {
       XShmGetImage(d, root, img, 0, 0, AllPlanes);
@@ -312,11 +352,54 @@ int main(int argc, char **argv) {
         drawn = t;
         if (shot) write_ppm(shot, img);
       }
+      if (probe == PROBE_SENT && t - probeAt >= 15) {
+        XWindowAttributes a;
+        Window dummy;
+        int wx = 0, wy = 0;
+        if (XGetWindowAttributes(d, win, &a) && XTranslateCoordinates(d, win, root, 0, 0, &wx, &wy, &dummy)) {
+          /* A window resized meanwhile shows its page afresh: compare from now on. */
+          if (a.width != winW || a.height != winH) probeRefTaken = 0;
+          winW = a.width;
+          winH = a.height;
+          int x0 = wx + boxX, y0 = wy + boxY;
+          x0 = x0 < 0 ? 0 : (x0 + BOX > width ? width - BOX : x0);
+          y0 = y0 < 0 ? 0 : (y0 + BOX > height ? height - BOX : y0);
+          /* The reference: the box after the click, before any answer could be drawn. */
+          if (!probeRefTaken) {
+            box_copy(img, probeRef, x0, y0, BOX, BOX);
+            probeRefTaken = 1;
+          } else if (box_diff(img, probeRef, x0, y0, BOX, BOX) > 20) {
+            live = t;
+            probe = PROBE_DONE;
+          }
+        }
+      }
       if (c.total != lastTotal) {
         lastTotal = c.total;
         lastChange = t;
         seen = c;
-      } else if (drawn >= 0 && t - lastChange >= quietMs) {
+      } else if (drawn >= 0 && probe == PROBE_WAIT && t - lastChange >= 100) {
+        /* The chart holds still: click into it and type a letter. */
+        XWindowAttributes a;
+        Window dummy;
+        int wx = 0, wy = 0;
+        if (XGetWindowAttributes(d, win, &a) && XTranslateCoordinates(d, win, root, 0, 0, &wx, &wy, &dummy)) {
+          const int px = wx + (int)(probeFx * a.width), py = wy + (int)(probeFy * a.height);
+          boxX = px - wx - BOX / 2;
+          boxY = py - wy - BOX / 2;
+          winW = a.width;
+          winH = a.height;
+          XTestFakeMotionEvent(d, screen, px, py, CurrentTime);
+          XTestFakeButtonEvent(d, 1, True, CurrentTime);
+          XTestFakeButtonEvent(d, 1, False, CurrentTime);
+          const KeyCode key = XKeysymToKeycode(d, XK_W);
+          XTestFakeKeyEvent(d, key, True, CurrentTime);
+          XTestFakeKeyEvent(d, key, False, CurrentTime);
+          XFlush(d);
+          probeAt = now_ms() - t0;
+          probe = PROBE_SENT;
+        }
+      } else if (drawn >= 0 && probe == PROBE_DONE && t - lastChange >= quietMs) {
         settled = lastChange > drawn ? lastChange : drawn;
         break;
       }
@@ -332,13 +415,16 @@ int main(int argc, char **argv) {
   shmdt(shm.shmaddr);
   XCloseDisplay(d);
 
-  printf("mapped_ms=%.1f drawn_ms=%.1f settled_ms=%.1f close_ms=%.1f chart_pixels=%ld colours=%d\n", mapped,
-         drawn, settled, closeMs, seen.total, seen.colours);
+  free(probeRef);
+  printf(
+      "mapped_ms=%.1f drawn_ms=%.1f settled_ms=%.1f live_ms=%.1f close_ms=%.1f chart_pixels=%ld colours=%d\n",
+      mapped, drawn, settled, live, closeMs, seen.total, seen.colours);
   return drawn >= 0 ? 0 : 1;
 
 usage:
   fprintf(stderr,
           "usage: firstpaint [--timeout SEC] [--poll-ms MS] [--min-pixels N] [--min-colours K]\n"
-          "                  [--colour-pixels N] [--quiet-ms MS] [--shot FILE] -- PROGRAM [ARGS...]\n");
+          "                  [--colour-pixels N] [--quiet-ms MS] [--shot FILE] [--probe FX,FY]\n"
+          "                  -- PROGRAM [ARGS...]\n");
   return 2;
 }

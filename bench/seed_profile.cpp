@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "document/lok_view.h"
+#include "document/engine_profile.h"
 
 int main(int argc, char **argv) {
   if (argc != 2) {
@@ -13,7 +13,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   try {
-    quorvel::LokView::seedProfile(argv[1]);
+    quorvel::seedEngineProfile(argv[1]);
   } catch (const std::exception &e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

@@ -10,11 +10,14 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include "automation/automation.h"
+#include "document/engine_profile.h"
 
 namespace quorvel {
 
@@ -54,32 +57,81 @@ using PaintTileFn = void (*)(LibreOfficeKitDocument *, unsigned char *, int, int
 std::atomic<PaintTileFn> g_enginePaintTile{nullptr};
 std::atomic<int> g_paintsRunning{0};
 std::atomic<std::int64_t> g_lastPaintEndUs{0};
+std::atomic<long> g_tilesPainted{0};
 
 void countedPaintTile(LibreOfficeKitDocument *doc, unsigned char *buffer, int canvasWidth, int canvasHeight,
                       int x, int y, int width, int height) {
   g_paintsRunning.fetch_add(1);
   g_enginePaintTile.load()(doc, buffer, canvasWidth, canvasHeight, x, y, width, height);
   g_lastPaintEndUs.store(g_get_monotonic_time());
+  g_tilesPainted.fetch_add(1);
   g_paintsRunning.fetch_sub(1);
 }
 
-void countTilePaints(LibreOfficeKitDocument *doc) {
-  // The function table is shared by every document of the engine.
-  PaintTileFn current = __atomic_load_n(&doc->pClass->paintTile, __ATOMIC_ACQUIRE);
-  if (current == &countedPaintTile) return;
-  g_enginePaintTile.store(current);
-  __atomic_store_n(&doc->pClass->paintTile, &countedPaintTile, __ATOMIC_RELEASE);
+// Every task of the view's worker starts with a setView call, and input goes
+// through postKeyEvent and postMouseEvent: counted too, so that the view is
+// only destroyed once its worker is idle (see ~LokView).
+std::atomic<int> g_callsRunning{0};
+std::atomic<std::int64_t> g_lastCallEndUs{0};
+struct CountedCall {
+  CountedCall() { g_callsRunning.fetch_add(1); }
+  ~CountedCall() {
+    g_lastCallEndUs.store(g_get_monotonic_time());
+    g_callsRunning.fetch_sub(1);
+  }
+};
+using SetViewFn = void (*)(LibreOfficeKitDocument *, int);
+using PostKeyFn = void (*)(LibreOfficeKitDocument *, int, int, int);
+using PostMouseFn = void (*)(LibreOfficeKitDocument *, int, int, int, int, int, int);
+std::atomic<SetViewFn> g_engineSetView{nullptr};
+std::atomic<PostKeyFn> g_enginePostKey{nullptr};
+std::atomic<PostMouseFn> g_enginePostMouse{nullptr};
+
+void countedSetView(LibreOfficeKitDocument *doc, int id) {
+  CountedCall c;
+  g_engineSetView.load()(doc, id);
 }
+void countedPostKey(LibreOfficeKitDocument *doc, int type, int charCode, int keyCode) {
+  CountedCall c;
+  g_enginePostKey.load()(doc, type, charCode, keyCode);
+}
+void countedPostMouse(LibreOfficeKitDocument *doc, int type, int x, int y, int count, int buttons,
+                      int modifier) {
+  CountedCall c;
+  g_enginePostMouse.load()(doc, type, x, y, count, buttons, modifier);
+}
+
+template <typename Fn>
+void wrap(Fn &slot, std::atomic<Fn> &original, Fn counted) {
+  // The function table is shared by every document of the engine.
+  Fn current = __atomic_load_n(&slot, __ATOMIC_ACQUIRE);
+  if (current == counted) return;
+  original.store(current);
+  __atomic_store_n(&slot, counted, __ATOMIC_RELEASE);
+}
+
+void countEngineCalls(LibreOfficeKitDocument *doc) {
+  wrap(doc->pClass->paintTile, g_enginePaintTile, &countedPaintTile);
+  wrap(doc->pClass->setView, g_engineSetView, &countedSetView);
+  wrap(doc->pClass->postKeyEvent, g_enginePostKey, &countedPostKey);
+  wrap(doc->pClass->postMouseEvent, g_enginePostMouse, &countedPostMouse);
+}
+
+bool engineQuietFor(std::int64_t us) {
+  const std::int64_t last = std::max(g_lastPaintEndUs.load(), g_lastCallEndUs.load());
+  return g_paintsRunning.load() == 0 && g_callsRunning.load() == 0 && g_get_monotonic_time() - last >= us;
+}
+
+// How long the view's worker must have been idle before the view goes (even
+// with the CPU taken by others), and how long we wait for that at most.
+constexpr std::int64_t kIdleBeforeDestroyUs = 200 * 1000;
+constexpr std::int64_t kDestroyWaitCapUs = 10 * 1000 * 1000;
 
 // Between two queued tiles the worker does only a little bookkeeping, far
 // less than this; this much quiet is taken to mean the queue is empty.
 constexpr std::int64_t kPaintQuietUs = 3000;
 // A view that never stops painting still gets its zoom, at the cost of a tile.
 constexpr std::int64_t kZoomWaitCapUs = 500000;
-// Before the view goes: this long without a tile painted means its worker has
-// nothing left to do, even with the CPU taken by others.
-constexpr std::int64_t kDrainQuietUs = 200000;
-constexpr std::int64_t kDrainCapUs = 10000000;
 
 // The export filter's JSON options for the given pages.
 std::string pdfExportOptions(const std::string &pageRange) {
@@ -106,54 +158,74 @@ std::string pdfExportOptions(const std::string &pageRange) {
 
 const char *lokProgramDir() { return "/usr/lib/libreoffice/program"; }
 
-void LokView::seedProfile(const fs::path &profileDir) {
-  fs::create_directories(profileDir / "user");
-  std::ofstream out(profileDir / "user" / "registrymodifications.xcu");
-  auto item = [&out](const char *path, const char *prop, const char *value) {
-    out << R"(<item oor:path=")" << path << R"("><prop oor:name=")" << prop << R"(" oor:op="fuse"><value>)"
-        << value << "</value></prop></item>\n";
-  };
-  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
-         "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
-         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n";
-  item("/org.openoffice.Office.Common/Misc", "UseLocking", "false");
-  item("/org.openoffice.Office.Common/Misc", "FirstRun", "false");
-  item("/org.openoffice.Office.Common/Misc", "ShowTipOfTheDay", "false");
-  item("/org.openoffice.Setup/Office", "FirstStartWizardCompleted", "true");
-  item("/org.openoffice.Setup/Product", "ooSetupLastVersion", "7.4");
-  item("/org.openoffice.Office.Recovery/AutoSave", "Enabled", "false");
-  item("/org.openoffice.Office.Recovery/RecoveryInfo", "Enabled", "false");
-  item("/org.openoffice.Office.Common/Save/Document", "CreateBackup", "false");
-  item("/org.openoffice.Office.Common/History", "PickListSize", "0");
-  item("/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel", "3");
-  item("/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution", "true");
-  // The engine keeps laid-out text of every zoom it has drawn, up to 20 MB
-  // by its own count (about twice that in fact); one zoom of the chart needs
-  // far less, and each resize is a new zoom.
-  item("/org.openoffice.Office.Common/Cache/Font", "GlyphsCacheSize", "2000000");
-  out << "</oor:items>\n";
-  if (!out) throw OleServerError("Не удалось подготовить профиль LibreOffice");
-}
+struct LokEngine::Shared {
+  LokEngine *owner;  // cleared when the engine object goes
+};
 
-LokView::LokView(const fs::path &profileDir, const std::string &programDir) : m_programDir(programDir) {
+LokEngine::LokEngine(const fs::path &profileDir, std::string programDir)
+    : m_programDir(std::move(programDir)), m_shared(std::make_shared<Shared>(Shared{this})) {
   // Tiles and the engine's page buffers are large, short-lived blocks. With
   // the allocator's sliding threshold they soon come from the heap, where
   // they fragment it and hold resident pages; a fixed threshold keeps them
   // mapped on their own and returned when freed.
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-  seedProfile(profileDir);
+  seedEngineProfile(profileDir);
+  m_profileUrl = fileUrl(profileDir);
+  m_thread = std::thread([this, shared = m_shared] {
+    m_office = lok_init_2(m_programDir.c_str(), m_profileUrl.c_str());
+    if (!m_office) m_failure = "LibreOfficeKit не загружается из «" + m_programDir + "»";
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT,
+        [](gpointer data) -> gboolean {
+          if (LokEngine *owner = (*static_cast<std::shared_ptr<Shared> *>(data))->owner) owner->onStarted();
+          return G_SOURCE_REMOVE;
+        },
+        new std::shared_ptr<Shared>(shared),
+        [](gpointer data) { delete static_cast<std::shared_ptr<Shared> *>(data); });
+  });
+}
+
+LokEngine::~LokEngine() {
+  // The start cannot be cut short; the window is gone by now, so waiting
+  // for it holds nobody up.
+  if (m_thread.joinable()) m_thread.join();
+  m_shared->owner = nullptr;
+  // Stopped here, or it would write its profile at process exit, after our
+  // folder is gone.
+  if (m_office && !m_handedOver) m_office->pClass->destroy(m_office);
+}
+
+void LokEngine::onStarted() {
+  m_started = true;
+  for (auto &done : std::exchange(m_waiting, {})) done();
+}
+
+bool LokEngine::started() const { return m_started; }
+
+void LokEngine::whenStarted(std::function<void()> done) {
+  if (m_started)
+    done();
+  else
+    m_waiting.push_back(std::move(done));
+}
+
+LokView::LokView(LokEngine &engine) : m_programDir(engine.programDir()), m_profileUrl(engine.profileUrl()) {
+  if (!engine.started() || !engine.m_office)
+    throw OleServerError("Не удалось запустить LibreOffice: " +
+                         (engine.failure().empty() ? std::string("запуск не закончен") : engine.failure()));
   GError *error = nullptr;
-  const std::string profile = fileUrl(profileDir);
-  m_profileUrl = profile;
-  m_view = lok_doc_view_new_from_user_profile(programDir.c_str(), profile.c_str(), nullptr, &error);
+  // The engine is running: asking for it again gives that instance at once.
+  m_view = lok_doc_view_new_from_user_profile(m_programDir.c_str(), m_profileUrl.c_str(), nullptr, &error);
   if (!m_view) engineFailure("Не удалось запустить LibreOffice", error);
+  engine.m_handedOver = true;
   g_object_ref_sink(m_view);
   // While a zoom change waits, the view must not ask for tiles at the old
   // zoom: they would only keep the worker busy, and be lost at the change.
   m_drawHandler =
-      g_signal_connect(m_view, "draw", G_CALLBACK(+[](GtkWidget *, cairo_t *, gpointer self) -> gboolean {
-                         return static_cast<LokView *>(self)->zoomPending();
+      g_signal_connect(m_view, "draw", G_CALLBACK(+[](GtkWidget *w, cairo_t *cr, gpointer data) -> gboolean {
+                         auto *self = static_cast<LokView *>(data);
+                         if (self->m_underlay) self->m_underlay(cr, lok_doc_view_get_zoom(LOK_DOC_VIEW(w)));
+                         return self->zoomPending();
                        }),
                        this);
 }
@@ -168,17 +240,13 @@ LokView::~LokView() {
     // Destroying the widget closes the document without saving and shuts the
     // engine down now; a plain unref would leave that to whoever holds the
     // last reference, after our folder is gone.
-    // The widget's destroy waits for its worker thread while holding the
-    // lock that thread's tasks take, so it must only run once the thread is
-    // idle: with the view out of the window no new drawing work is queued,
-    // and what is queued drains tile by tile. On a busy machine that takes
-    // far longer than the few tile renders it takes here, and a destroy in
-    // the middle of it never returns: wait until the painting has stopped.
-    g_usleep(150 * G_TIME_SPAN_MILLISECOND);
-    for (const std::int64_t start = g_get_monotonic_time();
-         g_get_monotonic_time() - start < kDrainCapUs &&
-         (g_paintsRunning.load() > 0 || g_get_monotonic_time() - g_lastPaintEndUs.load() < kDrainQuietUs);)
-      g_usleep(10 * G_TIME_SPAN_MILLISECOND);
+    // The widget's destroy waits for its worker while holding the lock the
+    // worker's tasks take, so it must only run once the worker is idle (or
+    // both wait for ever): with the view out of the window no new work is
+    // queued, and what is queued (tiles, typed keys) shows as engine calls.
+    const std::int64_t since = g_get_monotonic_time();
+    while (!engineQuietFor(kIdleBeforeDestroyUs) && g_get_monotonic_time() - since < kDestroyWaitCapUs)
+      g_usleep(5 * G_TIME_SPAN_MILLISECOND);
     gtk_widget_destroy(m_view);
     // The widget stops the engine only when it holds a document. After a
     // failed open, stop it here, or it writes its profile at process exit,
@@ -228,7 +296,7 @@ void LokView::open(const fs::path &file, std::function<void(std::exception_ptr)>
           if (!doc) engineFailure("LibreOffice не смог открыть документ", nullptr);
           if (doc->pClass->setBlockedCommandList)
             doc->pClass->setBlockedCommandList(doc, doc->pClass->getView(doc), kBlockedCommands);
-          countTilePaints(doc);
+          countEngineCalls(doc);
           p->self->m_doc = doc;
           lok_doc_view_set_edit(LOK_DOC_VIEW(source), TRUE);
         } catch (...) {
@@ -273,12 +341,38 @@ long LokView::documentWidthTwips() const {
   return width;
 }
 
+long LokView::documentHeightTwips() const {
+  long width = 0, height = 0;
+  if (m_doc) m_doc->pClass->getDocumentSize(m_doc, &width, &height);
+  return height;
+}
+
 void LokView::setZoom(double zoom) {
+  if (!m_zoomSource && static_cast<float>(zoom) == lok_doc_view_get_zoom(LOK_DOC_VIEW(m_view))) return;
   m_pendingZoom = zoom;
   if (m_zoomSource) return;
   m_zoomAskedUs = g_get_monotonic_time();
   m_zoomSource = g_timeout_add_full(G_PRIORITY_DEFAULT_IDLE, 2, &LokView::applyZoomWhenIdle, this, nullptr);
 }
+
+void LokView::setInitialZoom(float zoom) {
+  if (m_zoomSource) g_source_remove(m_zoomSource);
+  m_zoomSource = 0;
+  lok_doc_view_set_zoom(LOK_DOC_VIEW(m_view), zoom);
+}
+
+void LokView::setUnderlay(std::function<void(cairo_t *, float)> paint) {
+  m_underlay = std::move(paint);
+  gtk_widget_queue_draw(m_view);
+}
+
+long LokView::tilesPainted() { return g_tilesPainted.load(); }
+
+bool LokView::paintingQuietFor(std::int64_t us) {
+  return g_paintsRunning.load() == 0 && g_get_monotonic_time() - g_lastPaintEndUs.load() >= us;
+}
+
+bool LokView::editable() const { return lok_doc_view_get_edit(LOK_DOC_VIEW(m_view)); }
 
 int LokView::applyZoomWhenIdle(void *view) {
   auto *self = static_cast<LokView *>(view);

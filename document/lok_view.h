@@ -1,5 +1,5 @@
-// The one place that talks to LibreOfficeKit: its GTK view widget and the
-// document behind it. All calls on the GTK thread.
+// The one place that talks to LibreOfficeKit: the engine, its GTK view widget
+// and the document behind it. All calls on the GTK thread.
 #pragma once
 
 #include <cstdint>
@@ -8,12 +8,15 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 // The C libraries' own names, so that this header needs neither of them.
 // NOLINTBEGIN(bugprone-reserved-identifier)
 using GtkWidget = struct _GtkWidget;
 using LibreOfficeKitDocument = struct _LibreOfficeKitDocument;
+using LibreOfficeKit = struct _LibreOfficeKit;
+using cairo_t = struct _cairo;
 // NOLINTEND(bugprone-reserved-identifier)
 
 namespace quorvel {
@@ -21,11 +24,47 @@ namespace quorvel {
 // Where LibreOffice is installed.
 const char *lokProgramDir();
 
+// The engine, started on a thread of its own so that the window can come up
+// meanwhile (its start takes about half a second). The engine is process-wide:
+// one per run.
+class LokEngine {
+public:
+  // Seeds a profile under `profileDir` and starts the engine with it. The
+  // engine's temporary folder is TMPDIR as it is now.
+  LokEngine(const std::filesystem::path &profileDir, std::string programDir = lokProgramDir());
+  // Waits for the start to end, and stops the engine unless a view took it.
+  ~LokEngine();
+  LokEngine(const LokEngine &) = delete;
+  LokEngine &operator=(const LokEngine &) = delete;
+
+  // Runs `done` on the GTK thread once the start has ended (well or not), or
+  // right away if it has. Nothing runs after the engine object is gone.
+  void whenStarted(std::function<void()> done);
+  bool started() const;
+  // Empty once running; the reason otherwise.
+  const std::string &failure() const { return m_failure; }
+
+  const std::string &programDir() const { return m_programDir; }
+  const std::string &profileUrl() const { return m_profileUrl; }
+
+private:
+  friend class LokView;
+  struct Shared;
+  void onStarted();
+  std::string m_programDir, m_profileUrl, m_failure;
+  std::shared_ptr<Shared> m_shared;
+  std::thread m_thread;
+  LibreOfficeKit *m_office = nullptr;
+  bool m_started = false;
+  bool m_handedOver = false;
+  std::vector<std::function<void()>> m_waiting;
+};
+
 class LokView {
 public:
-  // Starts the engine with its own profile under `profileDir` (seeded so that
-  // it never saves, locks or recovers anything). Throws OleError on failure.
-  explicit LokView(const std::filesystem::path &profileDir, const std::string &programDir = lokProgramDir());
+  // A view on the started `engine`, which it takes over (the widget stops it
+  // when it goes). Throws OleError when the engine did not start.
+  explicit LokView(LokEngine &engine);
   ~LokView();
   LokView(const LokView &) = delete;
   LokView &operator=(const LokView &) = delete;
@@ -40,25 +79,34 @@ public:
   bool isOpen() const { return m_doc != nullptr; }
   // True once the view has set itself up after the open.
   bool initialized() const;
+  // True once the view takes input (it drops keys before).
+  bool editable() const;
 
   // Hands a key to the document (a press, or its release).
   void postKey(bool press, int character, int code);
 
   int pageCount() const;
-  // Width of the page area in twips, borders included.
+  // Size of the page area in twips, borders included.
   long documentWidthTwips() const;
+  long documentHeightTwips() const;
   // Takes effect once the view's worker paints no tile (see lok_view.cpp);
-  // zoom() tells the zoom in effect.
+  // zoom() tells the zoom in effect. A zoom equal to it changes nothing.
   void setZoom(double zoom);
+  // Before the view has drawn anything: no tile to wait for.
+  void setInitialZoom(float zoom);
   double zoom() const;
   bool zoomPending() const { return m_zoomSource != 0; }
+
+  // Drawn under the view's tiles: what shows through where a tile is not
+  // painted yet. Gets the view's zoom.
+  void setUnderlay(std::function<void(cairo_t *, float)> paint);
+  // Tiles painted so far, and whether the painting has been quiet this long.
+  static long tilesPainted();
+  static bool paintingQuietFor(std::int64_t us);
 
   // Renders the given pages ("1,3,5") of the document as it now stands to
   // PDF; `scratch` is a private folder for the engine's output file.
   std::vector<std::uint8_t> exportPdf(const std::string &pageRange, const std::filesystem::path &scratch);
-
-  // Seeds a profile folder; also used by tests and the benchmark.
-  static void seedProfile(const std::filesystem::path &profileDir);
 
 private:
   struct Pending;
@@ -71,11 +119,10 @@ private:
   std::int64_t m_zoomAskedUs = 0;
   std::string m_programDir;
   std::string m_profileUrl;
+  std::function<void(cairo_t *, float)> m_underlay;
   bool m_opening = false;
   bool m_openFinished = false;
   std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
-
-// The engine's installation folder.
 
 }  // namespace quorvel

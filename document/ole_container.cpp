@@ -2,11 +2,14 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "automation/word_model.h"
 #include "document/container_stream.h"
 #include "document/document_keys.h"
+#include "document/presentation.h"
+#include "document/view_geometry.h"
 
 namespace quorvel {
 
@@ -16,6 +19,11 @@ namespace {
 constexpr const char *kEmptyContainer = "Operation not allowed on an empty OLE container";
 constexpr int kVerbShow = -1;
 constexpr int kPageFitBest = 2;
+// Once the live view's first tiles are in and its painting has been quiet
+// this long, the picture under it is no longer needed.
+constexpr std::int64_t kTilesSettledUs = 150 * 1000;
+// It goes after this long in any case (a view that never stops painting).
+constexpr int kUnderlayMaxMs = 10000;
 }  // namespace
 
 // The word processor's side of the automation calls, carried out on the view.
@@ -70,133 +78,6 @@ private:
   std::string m_printer;
 };
 
-OleContainer::OleContainer(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &) : Gtk::Frame(obj) {
-  m_scroll.set_policy(Gtk::POLICY_AUTOMATIC, Gtk::POLICY_AUTOMATIC);
-  m_scroll.set_shadow_type(Gtk::SHADOW_NONE);
-  // The view takes the focus, never the unnamed area around it.
-  m_scroll.set_can_focus(false);
-}
-
-OleContainer::~OleContainer() { release(); }
-
-void OleContainer::release() {
-  if (m_server) m_server->detach();
-  m_server.reset();
-  if (m_scroll.get_parent()) remove();
-  m_view.reset();
-}
-
-void OleContainer::loadFromStream(std::span<const std::uint8_t> stream,
-                                  std::function<void(std::exception_ptr)> done) {
-  release();
-  m_openFailed = false;
-  const ContainerContents contents = readContainerStream(stream);
-  if (!m_env.privateDir) throw OleServerError("Нет папки для временных файлов");
-
-  // The engine cannot open bytes from memory: it gets a private copy that
-  // is deleted as soon as the open has finished.
-  const fs::path docDir = m_env.privateDir->sub("doc");
-  const fs::path file = docDir / "p1.doc";
-  {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(contents.data.data()),
-              static_cast<std::streamsize>(contents.data.size()));
-    if (!out) throw OleSysError(0x80030070u);  // disk full
-  }
-  // Starting the engine takes a while: let the window appear first.
-  auto once = std::make_shared<sigc::connection>();
-  *once = signal_draw().connect(
-      [this, once, file, done = std::move(done)](const Cairo::RefPtr<Cairo::Context> &) mutable {
-        once->disconnect();
-        Glib::signal_idle().connect_once(
-            sigc::track_obj([this, file, done] { startEngine(file, done); }, *this));
-        return false;
-      },
-      true);
-  queue_draw();
-}
-
-void OleContainer::startEngine(const fs::path &file, std::function<void(std::exception_ptr)> done) {
-  auto finish = [file, done = std::move(done)](std::exception_ptr error) {
-    std::error_code ec;
-    fs::remove(file, ec);
-    done(std::move(error));
-  };
-  try {
-    // The engine's temporary files go to this run's folder too.
-    setenv("TMPDIR", m_env.privateDir->sub("tmp").c_str(), 1);
-    m_view = std::make_unique<LokView>(m_env.privateDir->sub("profile"), m_env.engineDir);
-  } catch (...) {
-    m_view.reset();
-    return finish(std::current_exception());
-  }
-  m_view->open(file, [this, finish](const std::exception_ptr &error) {
-    if (error) {
-      // Not from inside the engine's own callback.
-      Glib::signal_idle().connect_once(sigc::track_obj([this] { m_view.reset(); }, *this));
-      m_openFailed = true;
-    } else {
-      m_server = std::make_shared<EngineServer>(*this);
-    }
-    finish(error);
-  });
-}
-
-void OleContainer::doVerb(int verb) {
-  if (isEmpty()) throw OleError(kEmptyContainer);
-  if (verb != kVerbShow) throw OleSysError(0x80004001u);
-  if (!m_scroll.get_parent()) {
-    // Only now: the view must not be realised before its document is open.
-    GtkWidget *w = m_view->widget();
-    gtk_container_add(GTK_CONTAINER(m_scroll.gobj()), w);
-    gtk_widget_set_can_focus(w, TRUE);
-    // What a screen reader calls the document area.
-    atk_object_set_name(gtk_widget_get_accessible(w), m_env.jobTitle.c_str());
-    Glib::wrap(w)->signal_size_allocate().connect(sigc::mem_fun(*this, &OleContainer::onViewAllocate));
-    Glib::wrap(w)->signal_focus_in_event().connect(sigc::mem_fun(*this, &OleContainer::onViewFocusIn), false);
-    Glib::wrap(w)->signal_key_press_event().connect(sigc::mem_fun(*this, &OleContainer::onViewKey), false);
-    Glib::wrap(w)->signal_key_release_event().connect(sigc::mem_fun(*this, &OleContainer::onViewKey), false);
-    add(m_scroll);
-  }
-  m_scroll.show_all();
-  gtk_widget_queue_draw(m_view->widget());
-}
-
-DispatchPtr OleContainer::oleObject() {
-  if (isEmpty() || !m_server) throw OleError(kEmptyContainer);
-  return makeDocumentObject(m_server);
-}
-
-bool OleContainer::isEmpty() const { return !m_view || !m_view->isOpen() || m_openFailed; }
-
-bool OleContainer::holdsFocus() const { return m_view && gtk_widget_has_focus(m_view->widget()); }
-
-void OleContainer::setFocus() {
-  if (holdsFocus()) return;
-  m_inVerb = true;
-  try {
-    doVerb(kVerbShow);
-    gtk_widget_grab_focus(m_view->widget());
-  } catch (...) {
-    m_inVerb = false;
-    if (m_env.reportError) m_env.reportError(std::current_exception());
-    return;
-  }
-  m_inVerb = false;
-}
-
-bool OleContainer::onViewFocusIn(GdkEventFocus *) {
-  // Tabbing or clicking into the document from outside shows it again.
-  if (!m_inVerb) {
-    try {
-      doVerb(kVerbShow);
-    } catch (...) {
-      if (m_env.reportError) m_env.reportError(std::current_exception());
-    }
-  }
-  return false;
-}
-
 namespace {
 
 TypedKey typedKey(const GdkEventKey *event) {
@@ -224,6 +105,442 @@ TypedKey typedKey(const GdkEventKey *event) {
 }
 
 }  // namespace
+
+// The presentation's picture for one area width, decoded once.
+class OleContainer::PagePicture {
+public:
+  PagePicture(const PresentationPicture &pic, long docWidthTwips, long docHeightTwips)
+      : m_zoom(pic.zoom), m_docWidth(docWidthTwips), m_docHeight(docHeightTwips) {
+    struct Source {
+      std::span<const std::uint8_t> rest;
+    } source{pic.png};
+    auto read = [](void *closure, unsigned char *data, unsigned int length) {
+      auto *src = static_cast<Source *>(closure);
+      if (src->rest.size() < length) return CAIRO_STATUS_READ_ERROR;
+      std::copy_n(src->rest.begin(), length, data);
+      src->rest = src->rest.subspan(length);
+      return CAIRO_STATUS_SUCCESS;
+    };
+    m_surface = cairo_image_surface_create_from_png_stream(read, &source);
+  }
+  ~PagePicture() { cairo_surface_destroy(m_surface); }
+  PagePicture(const PagePicture &) = delete;
+  PagePicture &operator=(const PagePicture &) = delete;
+
+  bool valid() const { return cairo_surface_status(m_surface) == CAIRO_STATUS_SUCCESS; }
+  long docWidthTwips() const { return m_docWidth; }
+  long docHeightTwips() const { return m_docHeight; }
+
+  // The page as the view draws it at `zoom`; scaled when that is not the
+  // zoom the picture was made at.
+  void paint(cairo_t *cr, float zoom) const {
+    cairo_save(cr);
+    if (zoom != m_zoom) cairo_scale(cr, zoom / m_zoom, zoom / m_zoom);
+    cairo_set_source_surface(cr, m_surface, 0, 0);
+    if (zoom != m_zoom) cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+    cairo_paint(cr);
+    cairo_restore(cr);
+  }
+
+private:
+  float m_zoom;
+  long m_docWidth, m_docHeight;
+  cairo_surface_t *m_surface = nullptr;
+};
+
+// Stands in for the view until the engine runs: the picture at the zoom that
+// fits the area, placed as the view places its page, keeping the user's
+// clicks and keys for the document.
+class OleContainer::PictureArea : public Gtk::DrawingArea {
+public:
+  PictureArea(Presentation presentation, EarlyInput &input)
+      : m_presentation(std::move(presentation)), m_input(input) {
+    set_can_focus(true);
+    // Where the view puts its page.
+    set_halign(Gtk::ALIGN_CENTER);
+    set_valign(Gtk::ALIGN_CENTER);
+    add_events(Gdk::BUTTON_PRESS_MASK | Gdk::BUTTON_RELEASE_MASK | Gdk::BUTTON_MOTION_MASK |
+               Gdk::KEY_PRESS_MASK | Gdk::KEY_RELEASE_MASK);
+  }
+
+  float zoom() const { return m_zoom; }
+  const std::shared_ptr<PagePicture> &picture() const { return m_picture; }
+
+  // Fits the page to an area this wide, with the picture made for the
+  // nearest width. False when there is no usable picture.
+  bool fit(int areaWidth) {
+    const PresentationPicture *pic = pictureFor(m_presentation, areaWidth);
+    if (!pic) return false;
+    if (pic != m_chosen) {
+      auto picture =
+          std::make_shared<PagePicture>(*pic, m_presentation.docWidthTwips, m_presentation.docHeightTwips);
+      if (!picture->valid()) return false;
+      m_picture = std::move(picture);
+      m_chosen = pic;
+    }
+    const float zoom = fitZoom(areaWidth, m_presentation.docWidthTwips);
+    if (zoom <= 0 || zoom == m_zoom) return true;
+    m_zoom = zoom;
+    const PixelSize size = viewPixelSize(m_presentation.docWidthTwips, m_presentation.docHeightTwips, zoom);
+    set_size_request(static_cast<int>(size.width), static_cast<int>(size.height));
+    queue_draw();
+    return true;
+  }
+
+protected:
+  bool on_draw(const Cairo::RefPtr<Cairo::Context> &cr) override {
+    if (m_picture && m_zoom > 0) m_picture->paint(cr->cobj(), m_zoom);
+    return true;
+  }
+  bool on_button_press_event(GdkEventButton *e) override {
+    grab_focus();
+    const EarlyKind kind = e->type == GDK_2BUTTON_PRESS   ? EarlyKind::DoublePress
+                           : e->type == GDK_3BUTTON_PRESS ? EarlyKind::TriplePress
+                                                          : EarlyKind::Press;
+    keep(pointerEvent(kind, e->x, e->y, e->state, e->time, e->button));
+    return true;
+  }
+  bool on_button_release_event(GdkEventButton *e) override {
+    keep(pointerEvent(EarlyKind::Release, e->x, e->y, e->state, e->time, e->button));
+    return true;
+  }
+  bool on_motion_notify_event(GdkEventMotion *e) override {
+    keep(pointerEvent(EarlyKind::Motion, e->x, e->y, e->state, e->time, 0));
+    return true;
+  }
+  bool on_key_press_event(GdkEventKey *e) override { return key(EarlyKind::KeyPress, e); }
+  bool on_key_release_event(GdkEventKey *e) override { return key(EarlyKind::KeyRelease, e); }
+
+private:
+  EarlyEvent pointerEvent(EarlyKind kind, double x, double y, unsigned state, std::uint32_t time,
+                          unsigned button) const {
+    EarlyEvent ev;
+    ev.kind = kind;
+    ev.twipX = pixelsToTwips(static_cast<float>(x), m_zoom);
+    ev.twipY = pixelsToTwips(static_cast<float>(y), m_zoom);
+    ev.state = state;
+    ev.time = time;
+    ev.button = button;
+    return ev;
+  }
+  bool key(EarlyKind kind, GdkEventKey *e) {
+    // Kept for the document like every other key, except the ones that
+    // leave it (Ctrl+Tab), as in the live view.
+    const KeyRoute route = routeDocumentKey(typedKey(e));
+    if (route == KeyRoute::FocusNext || route == KeyRoute::FocusPrevious) return false;
+    EarlyEvent ev;
+    ev.kind = kind;
+    ev.keyval = e->keyval;
+    ev.keycode = e->hardware_keycode;
+    ev.group = e->group;
+    ev.isModifier = e->is_modifier;
+    ev.state = e->state;
+    ev.time = e->time;
+    keep(ev);
+    return true;
+  }
+  void keep(const EarlyEvent &ev) {
+    // Only when more than ten thousand events wait; say so rather than lose them silently.
+    if (!m_input.add(ev)) get_window()->beep();
+  }
+
+  Presentation m_presentation;  // its pictures point into the program's resources
+  const PresentationPicture *m_chosen = nullptr;
+  std::shared_ptr<PagePicture> m_picture;
+  EarlyInput &m_input;
+  float m_zoom = 0;
+};
+
+OleContainer::OleContainer(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &)
+    : Gtk::Frame(obj), m_viewport(m_scroll.get_hadjustment(), m_scroll.get_vadjustment()) {
+  m_scroll.set_policy(Gtk::POLICY_AUTOMATIC, Gtk::POLICY_AUTOMATIC);
+  m_scroll.set_shadow_type(Gtk::SHADOW_NONE);
+  // The view or the picture takes the focus, never the unnamed area around it.
+  m_scroll.set_can_focus(false);
+  m_viewport.set_shadow_type(Gtk::SHADOW_NONE);
+  m_scroll.add(m_viewport);
+  m_scroll.signal_size_allocate().connect(sigc::mem_fun(*this, &OleContainer::onAreaAllocate));
+}
+
+OleContainer::~OleContainer() {
+  *m_alive = false;
+  release();
+  stopEngine();
+}
+
+void OleContainer::release() {
+  if (m_server) m_server->detach();
+  m_server.reset();
+  dropPicture();
+  m_earlyInput.take();
+  if (m_viewShown) m_viewport.remove();
+  m_viewShown = false;
+  if (m_scroll.get_parent()) remove();
+  m_view.reset();
+}
+
+void OleContainer::stopEngine() { m_engine.reset(); }
+
+void OleContainer::loadFromStream(std::span<const std::uint8_t> stream,
+                                  std::function<void(std::exception_ptr)> done) {
+  release();
+  m_openFailed = false;
+  const ContainerContents contents = readContainerStream(stream);
+  if (!m_env.privateDir) throw OleServerError("Нет папки для временных файлов");
+
+  // The engine cannot open bytes from memory: it gets a private copy that
+  // is deleted as soon as the open has finished.
+  const fs::path docDir = m_env.privateDir->sub("doc");
+  const fs::path file = docDir / "p1.doc";
+  {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(contents.data.data()),
+              static_cast<std::streamsize>(contents.data.size()));
+    if (!out) throw OleSysError(0x80030070u);  // disk full
+  }
+  showPicture(contents.data);
+
+  // Started now, while the window is being realised and drawn, on a thread
+  // of its own: the window goes on answering meanwhile. (Any earlier, and
+  // the toolkit's own start waits for the engine's libraries to be loaded.)
+  if (!m_engine) {
+    try {
+      // The engine's temporary files go to this run's folder too.
+      setenv("TMPDIR", m_env.privateDir->sub("tmp").c_str(), 1);
+      m_engine = std::make_unique<LokEngine>(m_env.privateDir->sub("profile"), m_env.engineDir);
+    } catch (...) {
+      dropPicture();
+      std::error_code ec;
+      fs::remove(file, ec);
+      throw;
+    }
+  }
+  std::weak_ptr<bool> alive = m_alive;
+  m_engine->whenStarted([this, alive, file, done = std::move(done)] {
+    if (!alive.expired() && *alive.lock()) startView(file, done);
+  });
+}
+
+void OleContainer::startView(const fs::path &file, std::function<void(std::exception_ptr)> done) {
+  auto finish = [this, file, done](std::exception_ptr error) {
+    std::error_code ec;
+    fs::remove(file, ec);
+    if (error) {
+      m_openFailed = true;
+      // An empty container shows nothing: never a picture of a document it
+      // does not hold. What was typed into it has nowhere to go.
+      dropPicture();
+      m_earlyInput.take();
+    }
+    done(std::move(error));
+  };
+  try {
+    m_view = std::make_unique<LokView>(*m_engine);
+  } catch (...) {
+    m_view.reset();
+    return finish(std::current_exception());
+  }
+  m_view->open(file, [this, finish](const std::exception_ptr &error) {
+    if (error) {
+      // Not from inside the engine's own callback.
+      Glib::signal_idle().connect_once(sigc::track_obj([this] { m_view.reset(); }, *this));
+      return finish(error);
+    }
+    m_server = std::make_shared<EngineServer>(*this);
+    finish(nullptr);
+  });
+}
+
+void OleContainer::showPicture(std::span<const std::uint8_t> document) {
+  auto presentation = presentationOf(m_presentation, document);
+  if (!presentation) return;
+  // Until the area has a size, the picture's size is that of the first width
+  // it was made for.
+  const int width = m_scroll.get_allocated_width();
+  const int firstWidth = presentation->pictures.front().areaWidth;
+  auto area = std::make_unique<PictureArea>(std::move(*presentation), m_earlyInput);
+  if (!area->fit(width > 1 ? width : firstWidth)) return;
+  area->get_accessible()->set_name(m_env.jobTitle);
+  m_pictureArea = std::move(area);
+  m_viewport.add(*m_pictureArea);
+  if (!m_scroll.get_parent()) add(m_scroll);
+  m_scroll.show_all();
+}
+
+void OleContainer::dropPicture() {
+  m_underlayWatch.disconnect();
+  if (m_view) m_view->setUnderlay(nullptr);
+  if (m_pictureArea) {
+    m_viewport.remove();
+    m_pictureArea.reset();
+  }
+  m_picture.reset();
+}
+
+void OleContainer::onAreaAllocate(Gtk::Allocation &a) {
+  if (m_pictureArea) m_pictureArea->fit(a.get_width());
+}
+
+void OleContainer::doVerb(int verb) {
+  if (isEmpty()) throw OleError(kEmptyContainer);
+  if (verb != kVerbShow) throw OleSysError(0x80004001u);
+  if (!m_viewShown) handOver();
+  m_scroll.show_all();
+  gtk_widget_queue_draw(m_view->widget());
+}
+
+// The view takes the picture's place: at the picture's zoom and scroll
+// position, with the picture drawn under it until its own tiles are in.
+// What the user did to the picture goes to the document once the view has
+// set itself up.
+void OleContainer::handOver() {
+  GtkWidget *w = m_view->widget();
+  bool pictureHadFocus = false;
+  if (m_pictureArea) {
+    pictureHadFocus = m_pictureArea->has_focus();
+    m_picture = m_pictureArea->picture();
+    if (m_pictureArea->zoom() > 0) m_view->setInitialZoom(m_pictureArea->zoom());
+    m_viewport.remove();
+    m_pictureArea.reset();
+  }
+  // Only now: the view must not be realised before its document is open.
+  gtk_container_add(GTK_CONTAINER(m_viewport.gobj()), w);
+  m_viewShown = true;
+  gtk_widget_set_can_focus(w, TRUE);
+  // What a screen reader calls the document area.
+  atk_object_set_name(gtk_widget_get_accessible(w), m_env.jobTitle.c_str());
+  Glib::wrap(w)->signal_size_allocate().connect(sigc::mem_fun(*this, &OleContainer::onViewAllocate));
+  Glib::wrap(w)->signal_focus_in_event().connect(sigc::mem_fun(*this, &OleContainer::onViewFocusIn), false);
+  Glib::wrap(w)->signal_key_press_event().connect(sigc::mem_fun(*this, &OleContainer::onViewKey), false);
+  Glib::wrap(w)->signal_key_release_event().connect(sigc::mem_fun(*this, &OleContainer::onViewKey), false);
+  if (!m_scroll.get_parent()) add(m_scroll);
+  m_scroll.show_all();
+
+  if (m_picture) {
+    m_view->setUnderlay([picture = m_picture](cairo_t *cr, float zoom) { picture->paint(cr, zoom); });
+    const long tilesBefore = LokView::tilesPainted();
+    const std::int64_t since = g_get_monotonic_time();
+    m_underlayWatch = Glib::signal_timeout().connect(
+        [this, tilesBefore, since] {
+          const bool settled =
+              LokView::tilesPainted() > tilesBefore && LokView::paintingQuietFor(kTilesSettledUs);
+          if (!settled && g_get_monotonic_time() - since < kUnderlayMaxMs * 1000) return true;
+          if (m_view) m_view->setUnderlay(nullptr);
+          m_picture.reset();
+          return false;
+        },
+        50);
+  }
+  if (pictureHadFocus) {
+    m_inVerb = true;
+    gtk_widget_grab_focus(w);
+    m_inVerb = false;
+  }
+  if (!m_earlyInput.empty()) replayEarlyInput(500);
+}
+
+void OleContainer::replayEarlyInput(int attemptsLeft) {
+  if (!m_view || !m_viewShown || m_openFailed) return;
+  GtkWidget *w = m_view->widget();
+  GdkWindow *window = gtk_widget_get_window(w);
+  // Keys typed before the view is in edit mode would be dropped by it.
+  if (!window || !m_view->editable()) {
+    if (attemptsLeft > 0) {
+      std::weak_ptr<bool> alive = m_alive;
+      Glib::signal_timeout().connect_once(
+          [this, alive, attemptsLeft] {
+            if (!alive.expired() && *alive.lock()) replayEarlyInput(attemptsLeft - 1);
+          },
+          10);
+    }
+    return;
+  }
+  const float zoom = static_cast<float>(m_view->zoom());
+  GdkSeat *seat = gdk_display_get_default_seat(gtk_widget_get_display(w));
+  for (const EarlyEvent &e : m_earlyInput.take()) {
+    GdkEvent *ev = nullptr;
+    const double x = twipsToPixels(e.twipX, zoom), y = twipsToPixels(e.twipY, zoom);
+    switch (e.kind) {
+      case EarlyKind::Press:
+      case EarlyKind::DoublePress:
+      case EarlyKind::TriplePress:
+      case EarlyKind::Release:
+        ev = gdk_event_new(e.kind == EarlyKind::Press         ? GDK_BUTTON_PRESS
+                           : e.kind == EarlyKind::DoublePress ? GDK_2BUTTON_PRESS
+                           : e.kind == EarlyKind::TriplePress ? GDK_3BUTTON_PRESS
+                                                              : GDK_BUTTON_RELEASE);
+        ev->button.x = x;
+        ev->button.y = y;
+        ev->button.button = e.button;
+        ev->button.state = e.state;
+        ev->button.time = e.time;
+        gdk_event_set_device(ev, gdk_seat_get_pointer(seat));
+        break;
+      case EarlyKind::Motion:
+        ev = gdk_event_new(GDK_MOTION_NOTIFY);
+        ev->motion.x = x;
+        ev->motion.y = y;
+        ev->motion.state = e.state;
+        ev->motion.time = e.time;
+        gdk_event_set_device(ev, gdk_seat_get_pointer(seat));
+        break;
+      case EarlyKind::KeyPress:
+      case EarlyKind::KeyRelease:
+        ev = gdk_event_new(e.kind == EarlyKind::KeyPress ? GDK_KEY_PRESS : GDK_KEY_RELEASE);
+        ev->key.keyval = e.keyval;
+        ev->key.hardware_keycode = static_cast<guint16>(e.keycode);
+        ev->key.group = static_cast<guint8>(e.group);
+        ev->key.is_modifier = e.isModifier;
+        ev->key.state = e.state;
+        ev->key.time = e.time;
+        gdk_event_set_device(ev, gdk_seat_get_keyboard(seat));
+        break;
+    }
+    ev->any.window = GDK_WINDOW(g_object_ref(window));
+    // Through the view's own handlers: the shortcut filter sees the keys too.
+    gtk_widget_event(w, ev);
+    gdk_event_free(ev);
+  }
+}
+
+DispatchPtr OleContainer::oleObject() {
+  if (isEmpty() || !m_server) throw OleError(kEmptyContainer);
+  return makeDocumentObject(m_server);
+}
+
+bool OleContainer::isEmpty() const { return !m_view || !m_view->isOpen() || m_openFailed; }
+
+bool OleContainer::holdsFocus() const {
+  if (m_pictureArea) return m_pictureArea->has_focus();
+  return m_view && m_viewShown && gtk_widget_has_focus(m_view->widget());
+}
+
+void OleContainer::setFocus() {
+  if (holdsFocus()) return;
+  m_inVerb = true;
+  try {
+    doVerb(kVerbShow);
+    gtk_widget_grab_focus(m_view->widget());
+  } catch (...) {
+    m_inVerb = false;
+    if (m_env.reportError) m_env.reportError(std::current_exception());
+    return;
+  }
+  m_inVerb = false;
+}
+
+bool OleContainer::onViewFocusIn(GdkEventFocus *) {
+  // Tabbing or clicking into the document from outside shows it again.
+  if (!m_inVerb) {
+    try {
+      doVerb(kVerbShow);
+    } catch (...) {
+      if (m_env.reportError) m_env.reportError(std::current_exception());
+    }
+  }
+  return false;
+}
+
 
 bool OleContainer::onViewKey(GdkEventKey *event) {
   // Every key is handled here and goes no further: the view would pass it
@@ -256,11 +573,9 @@ void OleContainer::fitToWidth() {
   const int width = m_scroll.get_allocated_width();
   if (width <= 1 || width == m_lastFitWidth) return;
   const long twips = m_view->documentWidthTwips();
-  if (twips <= 0) return;
+  const float zoom = fitZoom(width, twips);
+  if (zoom <= 0) return;
   m_lastFitWidth = width;
-  double zoom = width * 15.0 / static_cast<double>(twips);
-  // Leave room for a vertical scroll bar, so that the width never oscillates.
-  zoom *= static_cast<double>(std::max(width - 16, 1)) / width;
   // Asked for now, so that the view draws nothing more at the old zoom; the
   // view applies it later, outside this allocation.
   m_view->setZoom(zoom);

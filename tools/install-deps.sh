@@ -6,6 +6,7 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config
   libgtkmm-3.0-dev libjson-glib-dev libcups2-dev libreofficekit-dev liblibreofficekitgtk
+  librsvg2-bin  # rsvg-convert: the window icon, drawn from its SVG at build time
   googletest libgtest-dev libgmock-dev
   # run: the document engine and fonts with Cyrillic coverage
   libreoffice-writer libreoffice-core fonts-dejavu-core fonts-liberation2
@@ -17,9 +18,10 @@ packages=(
   # test: network printers in a private namespace (DNS-SD, printer simulator)
   cups-ipp-utils avahi-daemon avahi-utils libnss-mdns iproute2 util-linux
   # test: a desktop session's buses, read as a screen reader does; Writer as the reference
-  dbus dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0 python3-uno
+  dbus dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0 python3-uno  # also the benchmarks: a desktop session's buses
   # test: a headless GNOME Shell session (Wayland, with Xwayland)
   gnome-shell mutter xwayland wmctrl
+  libxext-dev libxtst-dev  # the start-up benchmark watches the screen and clicks into it
   # checks
   clang clang-format clang-tidy libclang-rt-14-dev appstream desktop-file-utils
   # the Debian package

@@ -79,6 +79,8 @@ TEST(Faults, MissingLibreOfficeIsReportedAndTheWindowStaysUsable) {
   ASSERT_FALSE(run.boxes().empty());
   EXPECT_TRUE(run.boxes()[0].text.starts_with("Не удалось запустить LibreOffice")) << run.boxes()[0].text;
   EXPECT_TRUE(run->oleContainer().isEmpty());
+  // Nothing stands in for a document the container does not hold.
+  EXPECT_FALSE(run->oleContainer().showsPicture());
   // The strip still answers: a click without a printer asks for one.
   run.clearBoxes();
   run->Button1().clicked();

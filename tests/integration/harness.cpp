@@ -21,6 +21,7 @@ void initGtk() {
   static bool done = false;
   if (done) return;
   done = true;
+  prepareToolkit();
   gtk_init(nullptr, nullptr);
   Gtk::Main::init_gtkmm_internals();
 }

@@ -2,7 +2,10 @@
 # How the real program ends when it is killed or its window is closed at an
 # awkward moment: exit code, leftover processes and files.
 #
-#   lifecycle.sh PROGRAM DOC CASE     CASE: term | kill | close-while-loading | close-during-question
+#   lifecycle.sh PROGRAM DOC CASE
+#     CASE: term | kill | close-while-loading | close-during-question on DOC;
+#           close-before-live | term-before-live on the built-in chart, whose
+#           picture is up while the engine is still starting
 set -u
 program=$1 doc=$2 case=$3
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -16,6 +19,11 @@ trap cleanup EXIT
 
 start() {
   TMPDIR="$work" "$program" --doc "$doc" >>"$work-log" 2>&1 &
+  pid=$!
+  pids+=("$pid")
+}
+start_builtin() {
+  TMPDIR="$work" "$program" >>"$work-log" 2>&1 &
   pid=$!
   pids+=("$pid")
 }
@@ -65,6 +73,21 @@ case $case in
     ended "closed while loading"; rc=$?
     [ "$rc" -eq 0 ] || fail "exit code $rc"
     [ -z "$(ls -A "$work")" ] || fail "left behind: $(ls -A "$work")"
+    ;;
+  close-before-live)
+    # The window is up with the chart's picture; the engine is still starting.
+    start_builtin; window
+    close "$win"
+    ended "closed before the chart was live"; rc=$?
+    [ "$rc" -eq 0 ] || fail "exit code $rc"
+    [ -z "$(ls -A "$work")" ] || fail "left behind: $(ls -A "$work")"
+    ;;
+  term-before-live)
+    start_builtin; window
+    kill -TERM "$pid"
+    ended "after SIGTERM before the chart was live"; rc=$?
+    [ "$rc" -eq 0 ] || fail "exit code $rc after SIGTERM"
+    [ -z "$(ls -A "$work")" ] || fail "left after SIGTERM: $(ls -A "$work")"
     ;;
   close-during-question)
     [ -n "${QUORVEL_CUPS_DIR:-}" ] || { echo "no test print scheduler; skipped"; exit 77; }

@@ -1,0 +1,13 @@
+// The engine's settings for this program, written into a fresh profile
+// folder before the engine starts: it never saves, locks or recovers
+// anything, runs no macros and keeps its caches small.
+#pragma once
+
+#include <filesystem>
+
+namespace quorvel {
+
+// Throws OleServerError when the folder cannot be written.
+void seedEngineProfile(const std::filesystem::path &profileDir);
+
+}  // namespace quorvel

@@ -1,0 +1,14 @@
+// Real pointer and keyboard input through the X server (XTest), as a mouse
+// and keyboard send it: the toolkit sees it exactly like the user's.
+#pragma once
+
+#include <string>
+
+namespace quorvel::test {
+
+// A left click at this point of the screen.
+void xClick(int rootX, int rootY);
+// Types capital Latin letters (with Shift held).
+void xTypeCapitals(const std::string &letters);
+
+}  // namespace quorvel::test
