@@ -18,6 +18,7 @@
 
 #include "automation/automation.h"
 #include "document/engine_profile.h"
+#include "document/key_order.h"
 
 namespace quorvel {
 
@@ -95,10 +96,14 @@ void countedPostKey(LibreOfficeKitDocument *doc, int type, int charCode, int key
   CountedCall c;
   g_enginePostKey.load()(doc, type, charCode, keyCode);
 }
+// Keys wait for the clicks queued before them (see key_order.h).
+KeyOrder g_keyOrder;
+
 void countedPostMouse(LibreOfficeKitDocument *doc, int type, int x, int y, int count, int buttons,
                       int modifier) {
   CountedCall c;
   g_enginePostMouse.load()(doc, type, x, y, count, buttons, modifier);
+  if (type != LOK_MOUSEEVENT_MOUSEMOVE) g_keyOrder.buttonPosted();
 }
 
 template <typename Fn>
@@ -228,11 +233,23 @@ LokView::LokView(LokEngine &engine) : m_programDir(engine.programDir()), m_profi
                          return self->zoomPending();
                        }),
                        this);
+  // Clicks the view queues for its worker, counted before it sees them.
+  // (Not the double and triple press events GTK adds: the view passes on
+  // only the plain presses and releases.)
+  auto countButton = +[](GtkWidget *, GdkEventButton *event, gpointer) -> gboolean {
+    if (event->type == GDK_BUTTON_PRESS || event->type == GDK_BUTTON_RELEASE) g_keyOrder.buttonQueued();
+    return FALSE;
+  };
+  g_signal_connect(m_view, "button-press-event", G_CALLBACK(countButton), nullptr);
+  g_signal_connect(m_view, "button-release-event", G_CALLBACK(countButton), nullptr);
 }
 
 LokView::~LokView() {
   *m_alive = false;
   if (m_zoomSource) g_source_remove(m_zoomSource);
+  if (m_keySource) g_source_remove(m_keySource);
+  // Keys still held back go nowhere now; none waits for the next view.
+  if (g_keyOrder.waiting()) g_keyOrder.ready(g_get_monotonic_time() + KeyOrder::kMaxWaitUs);
   if (m_view) {
     g_signal_handler_disconnect(m_view, m_drawHandler);
     if (GtkWidget *parent = gtk_widget_get_parent(m_view))
@@ -330,7 +347,21 @@ bool LokView::initialized() const {
 
 void LokView::postKey(bool press, int character, int code) {
   if (!m_doc) return;
-  m_doc->pClass->postKeyEvent(m_doc, press ? LOK_KEYEVENT_KEYINPUT : LOK_KEYEVENT_KEYUP, character, code);
+  sendKeys(g_keyOrder.add(QueuedKey{press, character, code}, g_get_monotonic_time()));
+  if (g_keyOrder.waiting() && !m_keySource)
+    m_keySource = g_timeout_add(2, [](gpointer data) -> gboolean {
+      auto *self = static_cast<LokView *>(data);
+      self->sendKeys(g_keyOrder.ready(g_get_monotonic_time()));
+      if (g_keyOrder.waiting()) return G_SOURCE_CONTINUE;
+      self->m_keySource = 0;
+      return G_SOURCE_REMOVE;
+    }, this);
+}
+
+void LokView::sendKeys(const std::vector<QueuedKey> &keys) {
+  for (const QueuedKey &k : keys) {
+    m_doc->pClass->postKeyEvent(m_doc, k.press ? LOK_KEYEVENT_KEYINPUT : LOK_KEYEVENT_KEYUP, k.character, k.code);
+  }
 }
 
 int LokView::pageCount() const { return m_doc ? m_doc->pClass->getParts(m_doc) : 0; }

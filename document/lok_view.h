@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "document/key_order.h"
+
 // The C libraries' own names, so that this header needs neither of them.
 // NOLINTBEGIN(bugprone-reserved-identifier)
 using GtkWidget = struct _GtkWidget;
@@ -111,10 +113,12 @@ public:
 private:
   struct Pending;
   static int applyZoomWhenIdle(void *view);
+  void sendKeys(const std::vector<QueuedKey> &keys);
   GtkWidget *m_view = nullptr;
   LibreOfficeKitDocument *m_doc = nullptr;
   double m_pendingZoom = 0;
   unsigned m_zoomSource = 0;
+  unsigned m_keySource = 0;
   unsigned long m_drawHandler = 0;
   std::int64_t m_zoomAskedUs = 0;
   std::string m_programDir;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/Main.h"
+#include "document/engine_profile.h"
 #include "printing/cups_spooler.h"
 
 namespace {
@@ -86,7 +87,7 @@ int main(int argc, char **argv) {
       table = {Resource{"p1", bytes}};
       builtIn = false;
     } else if (std::strcmp(argv[i], "--seed-profile") == 0 && i + 1 < argc) {
-      LokView::seedProfile(argv[i + 1]);
+      seedEngineProfile(argv[i + 1]);
       return 0;
     } else if (std::strcmp(argv[i], "--late-engine-setup") == 0 && i + 1 < argc) {
       g_lateMs = std::atoi(argv[++i]);
