@@ -33,7 +33,7 @@ public:
   std::vector<QueuedKey> ready(std::int64_t nowUs);
   bool waiting() const { return !m_keys.empty(); }
 
-  static constexpr std::int64_t kMaxWaitUs = 500 * 1000;
+  static constexpr std::int64_t kMaxWaitUs = std::int64_t{500} * 1000;
 
 private:
   std::atomic<int> m_queued{0};

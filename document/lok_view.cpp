@@ -80,6 +80,10 @@ struct CountedCall {
     g_lastCallEndUs.store(g_get_monotonic_time());
     g_callsRunning.fetch_sub(1);
   }
+  CountedCall(const CountedCall &) = delete;
+  CountedCall &operator=(const CountedCall &) = delete;
+  CountedCall(CountedCall &&) = delete;
+  CountedCall &operator=(CountedCall &&) = delete;
 };
 using SetViewFn = void (*)(LibreOfficeKitDocument *, int);
 using PostKeyFn = void (*)(LibreOfficeKitDocument *, int, int, int);
@@ -97,7 +101,7 @@ void countedPostKey(LibreOfficeKitDocument *doc, int type, int charCode, int key
   g_enginePostKey.load()(doc, type, charCode, keyCode);
 }
 // Keys wait for the clicks queued before them (see key_order.h).
-KeyOrder g_keyOrder;
+KeyOrder g_keyOrder;  // NOLINT(cert-err58-cpp): its constructor cannot throw
 
 void countedPostMouse(LibreOfficeKitDocument *doc, int type, int x, int y, int count, int buttons,
                       int modifier) {
@@ -129,8 +133,8 @@ bool engineQuietFor(std::int64_t us) {
 
 // How long the view's worker must have been idle before the view goes (even
 // with the CPU taken by others), and how long we wait for that at most.
-constexpr std::int64_t kIdleBeforeDestroyUs = 200 * 1000;
-constexpr std::int64_t kDestroyWaitCapUs = 10 * 1000 * 1000;
+constexpr std::int64_t kIdleBeforeDestroyUs = std::int64_t{200} * 1000;
+constexpr std::int64_t kDestroyWaitCapUs = std::int64_t{10} * 1000 * 1000;
 
 // Between two queued tiles the worker does only a little bookkeeping, far
 // less than this; this much quiet is taken to mean the queue is empty.

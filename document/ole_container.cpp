@@ -21,7 +21,7 @@ constexpr int kVerbShow = -1;
 constexpr int kPageFitBest = 2;
 // Once the live view's first tiles are in and its painting has been quiet
 // this long, the picture under it is no longer needed.
-constexpr std::int64_t kTilesSettledUs = 150 * 1000;
+constexpr std::int64_t kTilesSettledUs = std::int64_t{150} * 1000;
 // It goes after this long in any case (a view that never stops painting).
 constexpr int kUnderlayMaxMs = 10000;
 }  // namespace
@@ -321,7 +321,7 @@ void OleContainer::loadFromStream(std::span<const std::uint8_t> stream,
   });
 }
 
-void OleContainer::startView(const fs::path &file, std::function<void(std::exception_ptr)> done) {
+void OleContainer::startView(const fs::path &file, const std::function<void(std::exception_ptr)> &done) {
   auto finish = [this, file, done](std::exception_ptr error) {
     std::error_code ec;
     fs::remove(file, ec);
@@ -424,7 +424,7 @@ void OleContainer::handOver() {
         [this, tilesBefore, since] {
           const bool settled =
               LokView::tilesPainted() > tilesBefore && LokView::paintingQuietFor(kTilesSettledUs);
-          if (!settled && g_get_monotonic_time() - since < kUnderlayMaxMs * 1000) return true;
+          if (!settled && g_get_monotonic_time() - since < std::int64_t{kUnderlayMaxMs} * 1000) return true;
           if (m_view) m_view->setUnderlay(nullptr);
           m_picture.reset();
           return false;
@@ -455,7 +455,7 @@ void OleContainer::replayEarlyInput(int attemptsLeft) {
     }
     return;
   }
-  const float zoom = static_cast<float>(m_view->zoom());
+  const auto zoom = static_cast<float>(m_view->zoom());
   GdkSeat *seat = gdk_display_get_default_seat(gtk_widget_get_display(w));
   for (const EarlyEvent &e : m_earlyInput.take()) {
     GdkEvent *ev = nullptr;

@@ -11,7 +11,7 @@ namespace {
 constexpr std::uint32_t kMagic = 0x53525051u;  // "QPRS"
 constexpr std::uint32_t kVersion = 1;
 constexpr std::size_t kHeaderSize = 4 + 4 + 8 + 4 + 4 + 4;
-constexpr std::size_t kPictureHeaderSize = 5 * 4;
+constexpr std::size_t kPictureHeaderSize = std::size_t{5} * 4;
 // Far beyond any real page; keeps a damaged file from asking for gigabytes.
 constexpr std::uint32_t kMaxSide = 16384;
 

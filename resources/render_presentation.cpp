@@ -17,10 +17,12 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "document/engine_profile.h"
@@ -80,49 +82,56 @@ std::vector<std::uint8_t> renderPng(LibreOfficeKitDocument *doc, long docW, long
 
 std::string fileUrl(const fs::path &p) { return "file://" + fs::absolute(p).lexically_normal().string(); }
 
+// Runs `f` when the scope ends, however it ends.
+template <typename F>
+class AtEnd {
+public:
+  explicit AtEnd(F f) : m_f(std::move(f)) {}
+  ~AtEnd() { m_f(); }
+  AtEnd(const AtEnd &) = delete;
+  AtEnd &operator=(const AtEnd &) = delete;
+  AtEnd(AtEnd &&) = delete;
+  AtEnd &operator=(AtEnd &&) = delete;
+
+private:
+  F m_f;
+};
+
 int run(int argc, char **argv) {
   if (argc < 5) {
-    std::fprintf(stderr, "usage: %s PROGRAM_DIR DOCUMENT OUTPUT AREA_WIDTH...\n", argv[0]);
+    std::cerr << "usage: " << argv[0] << " PROGRAM_DIR DOCUMENT OUTPUT AREA_WIDTH...\n";
     return 2;
   }
   const std::string programDir = argv[1];
   const fs::path docPath = argv[2], output = argv[3];
   std::vector<int> widths;
   for (int i = 4; i < argc; ++i) {
-    const int w = std::atoi(argv[i]);
-    if (w < 32 || w > 8192) throw std::runtime_error(std::string("bad area width ") + argv[i]);
-    widths.push_back(w);
+    char *end = nullptr;
+    const long w = std::strtol(argv[i], &end, 10);
+    if (end == argv[i] || *end != '\0' || w < 32 || w > 8192) throw std::runtime_error(std::string("bad area width ") + argv[i]);
+    widths.push_back(static_cast<int>(w));
   }
   const std::vector<std::uint8_t> docBytes = readAll(docPath);
 
   std::string work = (output.parent_path() / (output.filename().string() + ".work.XXXXXX")).string();
   if (!mkdtemp(work.data())) throw std::runtime_error("cannot create a work folder next to the output");
-  struct RemoveAtEnd {
-    fs::path dir;
-    ~RemoveAtEnd() {
-      std::error_code ec;
-      fs::remove_all(dir, ec);
-    }
-  } removeAtEnd{work};
+  const AtEnd removeAtEnd([&work] {
+    std::error_code ec;
+    fs::remove_all(work, ec);
+  });
   seedEngineProfile(fs::path(work) / "profile");
   fs::create_directories(fs::path(work) / "tmp");
   setenv("TMPDIR", (fs::path(work) / "tmp").c_str(), 1);
 
   LibreOfficeKit *office = lok_init_2(programDir.c_str(), fileUrl(fs::path(work) / "profile").c_str());
   if (!office) throw std::runtime_error("LibreOfficeKit did not start from " + programDir);
-  struct StopAtEnd {
-    LibreOfficeKit *office;
-    ~StopAtEnd() { office->pClass->destroy(office); }
-  } stopAtEnd{office};
+  const AtEnd stopAtEnd([office] { office->pClass->destroy(office); });
   LibreOfficeKitDocument *doc = office->pClass->documentLoad(office, fileUrl(docPath).c_str());
   if (!doc) {
     const char *error = office->pClass->getError(office);
     throw std::runtime_error("LibreOffice could not open " + docPath.string() + ": " + (error ? error : ""));
   }
-  struct CloseAtEnd {
-    LibreOfficeKitDocument *doc;
-    ~CloseAtEnd() { doc->pClass->destroy(doc); }
-  } closeAtEnd{doc};
+  const AtEnd closeAtEnd([doc] { doc->pClass->destroy(doc); });
   doc->pClass->initializeForRendering(doc, "{}");
 
   Presentation p;
@@ -161,7 +170,7 @@ int main(int argc, char **argv) {
   try {
     return run(argc, argv);
   } catch (const std::exception &e) {
-    std::fprintf(stderr, "render_presentation: %s\n", e.what());
+    std::cerr << "render_presentation: " << e.what() << '\n';
     return 1;
   }
 }
