@@ -61,8 +61,8 @@ Difference compare(const Glib::RefPtr<Gdk::Pixbuf> &a, const Glib::RefPtr<Gdk::P
 // The live view shows a text cursor and its handle where the picture has
 // none: a small patch, nothing else.
 void expectSameButTheCursor(const Glib::RefPtr<Gdk::Pixbuf> &picture, const Glib::RefPtr<Gdk::Pixbuf> &live,
-                            const char *when, Rect within = {}) {
-  const Difference d = compare(picture, live, within);
+                            const char *when) {
+  const Difference d = compare(picture, live);
   EXPECT_LE(d.pixels, 600) << when << ": " << d.pixels << " pixels differ in x " << d.left << "-" << d.right
                            << ", y " << d.top << "-" << d.bottom;
   if (d.pixels > 0) {
@@ -129,7 +129,14 @@ TEST(Picture, ShownAtOnceAndReplacedAtTheSameZoomAndPlace) {
   pumpFor(30);
   const Rect paper = pageInterior(picture);
   ASSERT_GT(paper.right - paper.left, picture->get_width() / 2);
-  expectSameButTheCursor(picture, grabArea(form), "right after the hand-over", paper);
+  {
+    // The cursor, and a few pixels where a tile's edge cuts through a
+    // letter (drawn over the picture's own, as the outline is). A page out
+    // of place by one pixel differs in thousands, along every line of text.
+    const Difference d = compare(picture, grabArea(form), paper);
+    EXPECT_LE(d.pixels, 600) << "right after the hand-over: " << d.pixels << " pixels differ in x " << d.left
+                             << "-" << d.right << ", y " << d.top << "-" << d.bottom;
+  }
   ASSERT_TRUE(
       pumpUntil([&] { return LokView::tilesPainted() > 0 && LokView::paintingQuietFor(300000); }, 20000));
   pumpFor(300);
