@@ -10,12 +10,7 @@ namespace {
 
 const std::vector<std::string> kPrinters{"Кабинет химии", "HP_LaserJet"};
 
-FormServices services(ResourceTable resources) {
-  FormServices s;
-  s.resources = resources;
-  s.printers = [] { return kPrinters; };
-  return s;
-}
+FormServices services(ResourceTable resources) { return listedPrinters(resources, kPrinters); }
 
 // The width the page is drawn at, against the width of the view it must fill.
 void expectFitsWidth(TForm1 &form) {

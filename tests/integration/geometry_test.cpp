@@ -15,12 +15,7 @@
 namespace quorvel::test {
 namespace {
 
-FormServices noPrinters(ResourceTable resources) {
-  FormServices s;
-  s.resources = resources;
-  s.printers = [] { return std::vector<std::string>{"Кабинет химии"}; };
-  return s;
-}
+FormServices noPrinters(ResourceTable resources) { return listedPrinters(resources, {"Кабинет химии"}); }
 
 // The resolution the display was set up with (own-display.sh says), 96 otherwise.
 int expectedDpi() {

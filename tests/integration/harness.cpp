@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <utility>
 #include <thread>
 
 namespace quorvel::test {
@@ -125,6 +126,13 @@ FormServices cupsServices(ResourceTable resources) {
   s.resources = resources;
   s.printers = [] { return CupsSpooler::listQueues(); };
   s.spooler = std::make_shared<CupsSpooler>();
+  return s;
+}
+
+FormServices listedPrinters(ResourceTable resources, std::vector<std::string> printers) {
+  FormServices s;
+  s.resources = resources;
+  s.printers = [printers = std::move(printers)] { return printers; };
   return s;
 }
 

@@ -75,6 +75,9 @@ ResourceTable chartTable(const std::vector<std::uint8_t> &bytes);
 // The program's own printing services over `resources`: every CUPS queue, printed through CUPS.
 FormServices cupsServices(ResourceTable resources);
 
+// `resources` with a fixed printer list and no print system behind it.
+FormServices listedPrinters(ResourceTable resources, std::vector<std::string> printers);
+
 // Picks `queue` in the printer list as the user would; false when it is not listed.
 bool choosePrinter(TForm1 &form, const std::string &queue);
 

@@ -15,12 +15,7 @@
 namespace quorvel::test {
 namespace {
 
-FormServices services(ResourceTable resources) {
-  FormServices s;
-  s.resources = resources;
-  s.printers = [] { return std::vector<std::string>{"A"}; };
-  return s;
-}
+FormServices services(ResourceTable resources) { return listedPrinters(resources, {"A"}); }
 
 Glib::RefPtr<Gdk::Pixbuf> grabArea(TForm1 &form) {
   Gtk::Widget &area = form.oleContainer().area();
