@@ -258,7 +258,8 @@ namespace {
 std::string markImages(int markPx, int scaleFactor) {
   if (markPx * std::max(1, scaleFactor) > 14) return {};
   auto source = [](const char *name) {
-    return std::string("-gtk-icon-source: -gtk-recolor(url(\"resource:///org/gtk/libgtk/theme/Adwaita/assets/") +
+    return std::string(
+               "-gtk-icon-source: -gtk-recolor(url(\"resource:///org/gtk/libgtk/theme/Adwaita/assets/") +
            name + ".symbolic.png\")); ";
   };
   return "check:checked { " + source("check-symbolic") + "}\n" +
@@ -284,10 +285,13 @@ void TForm1::applyFontAndScale() {
   auto fontCss = Gtk::CssProvider::create();
   fontCss->load_from_data("* { font-family: Tahoma; font-size: " + std::to_string(fontPx) +
                           "px; font-weight: normal; }\n"
-                          "radio, check { min-height: " + inner + "; min-width: " + inner +
-                          "; border-width: " + std::to_string(outline) + "px; margin: 0 " + px(4) + " 0 0; }\n"
-                          "button, combobox button, entry { padding-left: " + px(4) + "; padding-right: " + px(4) +
-                          "; }\n" + markImages(mulDiv(13, num, den) - 2 * outline, get_scale_factor()));
+                          "radio, check { min-height: " +
+                          inner + "; min-width: " + inner + "; border-width: " + std::to_string(outline) +
+                          "px; margin: 0 " + px(4) +
+                          " 0 0; }\n"
+                          "button, combobox button, entry { padding-left: " +
+                          px(4) + "; padding-right: " + px(4) + "; }\n" +
+                          markImages(mulDiv(13, num, den) - 2 * outline, get_scale_factor()));
   Gtk::StyleContext::add_provider_for_screen(get_screen(), fontCss,
                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION + 1);
 
@@ -296,7 +300,8 @@ void TForm1::applyFontAndScale() {
   m_label1->set_ellipsize(Pango::ELLIPSIZE_END);
   for (Gtk::Bin *button : std::initializer_list<Gtk::Bin *>{m_radioItems[0], m_radioItems[1], m_radioItems[2],
                                                             m_radioItems[3], m_checkBox1, m_button1})
-    if (auto *label = dynamic_cast<Gtk::Label *>(button->get_child())) label->set_ellipsize(Pango::ELLIPSIZE_END);
+    if (auto *label = dynamic_cast<Gtk::Label *>(button->get_child()))
+      label->set_ellipsize(Pango::ELLIPSIZE_END);
 
   if (num != den) {
     scaleFixedChildren(*m_panel2Body, num, den);

@@ -4,9 +4,9 @@
 #include <gtkmm.h>
 
 #include <array>
-#include <optional>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 

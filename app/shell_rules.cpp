@@ -118,7 +118,8 @@ int scaledFontHeight(int fontHeight, int dpi) {
 
 ClientSize scaledClientSize(int textHeight) {
   if (textHeight <= 0 || textHeight == kStoredTextHeight) return {kClientWidth, kClientHeight};
-  return {mulDiv(kClientWidth, textHeight, kStoredTextHeight), mulDiv(kClientHeight, textHeight, kStoredTextHeight)};
+  return {mulDiv(kClientWidth, textHeight, kStoredTextHeight),
+          mulDiv(kClientHeight, textHeight, kStoredTextHeight)};
 }
 
 Point centredPosition(int workWidth, int workHeight, int frameWidth, int frameHeight, Point origin) {

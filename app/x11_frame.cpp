@@ -1,8 +1,8 @@
 #include "app/x11_frame.h"
 
-#include <gdk/gdkx.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <gdk/gdkx.h>
 
 namespace quorvel {
 
@@ -11,7 +11,8 @@ bool isX11Window(GdkWindow *window) { return window && GDK_IS_X11_WINDOW(window)
 bool requestFrameExtents(GdkWindow *window) {
   if (!isX11Window(window)) return false;
   GdkScreen *screen = gdk_window_get_screen(window);
-  if (!gdk_x11_screen_supports_net_wm_hint(screen, gdk_atom_intern_static_string("_NET_REQUEST_FRAME_EXTENTS")))
+  if (!gdk_x11_screen_supports_net_wm_hint(screen,
+                                           gdk_atom_intern_static_string("_NET_REQUEST_FRAME_EXTENTS")))
     return false;
   GdkDisplay *display = gdk_window_get_display(window);
   Display *xdisplay = GDK_DISPLAY_XDISPLAY(display);
@@ -34,10 +35,9 @@ std::optional<FrameExtents> frameExtents(GdkWindow *window) {
   unsigned long count = 0, after = 0;
   unsigned char *data = nullptr;
   gdk_x11_display_error_trap_push(display);
-  const int status = XGetWindowProperty(
-      GDK_DISPLAY_XDISPLAY(display), GDK_WINDOW_XID(window),
-      gdk_x11_get_xatom_by_name_for_display(display, "_NET_FRAME_EXTENTS"), 0, 4, False, XA_CARDINAL, &type,
-      &format, &count, &after, &data);
+  const int status = XGetWindowProperty(GDK_DISPLAY_XDISPLAY(display), GDK_WINDOW_XID(window),
+                                        gdk_x11_get_xatom_by_name_for_display(display, "_NET_FRAME_EXTENTS"),
+                                        0, 4, False, XA_CARDINAL, &type, &format, &count, &after, &data);
   gdk_x11_display_error_trap_pop_ignored(display);
   std::optional<FrameExtents> extents;
   if (status == Success && type == XA_CARDINAL && format == 32 && count == 4 && data) {

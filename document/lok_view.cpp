@@ -353,18 +353,22 @@ void LokView::postKey(bool press, int character, int code) {
   if (!m_doc) return;
   sendKeys(g_keyOrder.add(QueuedKey{press, character, code}, g_get_monotonic_time()));
   if (g_keyOrder.waiting() && !m_keySource)
-    m_keySource = g_timeout_add(2, [](gpointer data) -> gboolean {
-      auto *self = static_cast<LokView *>(data);
-      self->sendKeys(g_keyOrder.ready(g_get_monotonic_time()));
-      if (g_keyOrder.waiting()) return G_SOURCE_CONTINUE;
-      self->m_keySource = 0;
-      return G_SOURCE_REMOVE;
-    }, this);
+    m_keySource = g_timeout_add(
+        2,
+        [](gpointer data) -> gboolean {
+          auto *self = static_cast<LokView *>(data);
+          self->sendKeys(g_keyOrder.ready(g_get_monotonic_time()));
+          if (g_keyOrder.waiting()) return G_SOURCE_CONTINUE;
+          self->m_keySource = 0;
+          return G_SOURCE_REMOVE;
+        },
+        this);
 }
 
 void LokView::sendKeys(const std::vector<QueuedKey> &keys) {
   for (const QueuedKey &k : keys) {
-    m_doc->pClass->postKeyEvent(m_doc, k.press ? LOK_KEYEVENT_KEYINPUT : LOK_KEYEVENT_KEYUP, k.character, k.code);
+    m_doc->pClass->postKeyEvent(m_doc, k.press ? LOK_KEYEVENT_KEYINPUT : LOK_KEYEVENT_KEYUP, k.character,
+                                k.code);
   }
 }
 

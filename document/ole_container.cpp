@@ -541,7 +541,6 @@ bool OleContainer::onViewFocusIn(GdkEventFocus *) {
   return false;
 }
 
-
 bool OleContainer::onViewKey(GdkEventKey *event) {
   // Every key is handled here and goes no further: the view would pass it
   // on to the window as well, where arrows and Tab move the focus and the

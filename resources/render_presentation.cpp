@@ -108,7 +108,8 @@ int run(int argc, char **argv) {
   for (int i = 4; i < argc; ++i) {
     char *end = nullptr;
     const long w = std::strtol(argv[i], &end, 10);
-    if (end == argv[i] || *end != '\0' || w < 32 || w > 8192) throw std::runtime_error(std::string("bad area width ") + argv[i]);
+    if (end == argv[i] || *end != '\0' || w < 32 || w > 8192)
+      throw std::runtime_error(std::string("bad area width ") + argv[i]);
     widths.push_back(static_cast<int>(w));
   }
   const std::vector<std::uint8_t> docBytes = readAll(docPath);

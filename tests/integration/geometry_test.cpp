@@ -85,7 +85,8 @@ void expectTablePositions(TForm1 &form, int th, int labelSlack = 0) {
     EXPECT_TRUE(got.get_x() == row.rect.get_x() && got.get_y() == row.rect.get_y() &&
                 got.get_width() == row.rect.get_width() && got.get_height() >= row.rect.get_height() &&
                 got.get_height() <= row.rect.get_height() + slack)
-        << row.name << ": " << show(got) << ", table says " << show(row.rect) << " (text height " << th << ")";
+        << row.name << ": " << show(got) << ", table says " << show(row.rect) << " (text height " << th
+        << ")";
   }
 }
 
@@ -205,7 +206,8 @@ TEST(Geometry, PlacedBeforeTheFirstFrame) {
   form.get_window()->get_frame_extents(frame);
   Gdk::Rectangle work;
   form.get_display()->get_primary_monitor()->get_workarea(work);
-  const Point rule = centredPosition(work.get_width(), work.get_height(), frame.get_width(), frame.get_height());
+  const Point rule =
+      centredPosition(work.get_width(), work.get_height(), frame.get_width(), frame.get_height());
   EXPECT_EQ(*form.requestedPosition(), rule) << "frame " << frame.get_width() << "x" << frame.get_height();
   EXPECT_EQ(frame.get_x(), rule.x);
   EXPECT_EQ(frame.get_y(), rule.y);

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
-#include <utility>
 #include <thread>
+#include <utility>
 
 namespace quorvel::test {
 

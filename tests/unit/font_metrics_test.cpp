@@ -88,8 +88,12 @@ const RealFont kRealFonts[] = {
     {"/usr/share/wine/fonts/tahoma.ttf", "fonts-wine", {2048, 2049, 423}, 13, 21, 27},
     {"/usr/share/wine/fonts/tahomabd.ttf", "fonts-wine", {2048, 2049, 423}, 13, 21, 27},
     {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", "fonts-dejavu-core", {2048, 1901, 483}, 13, 20, 25},
-    {"/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf", "fonts-liberation2",
-     {2048, 1854, 434}, 12, 19, 25},
+    {"/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf",
+     "fonts-liberation2",
+     {2048, 1854, 434},
+     12,
+     19,
+     25},
 };
 
 }  // namespace

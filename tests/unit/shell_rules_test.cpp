@@ -124,7 +124,7 @@ TEST(Layout, CentringAtEachResolution) {
     Point expected;
   };
   const Case cases[] = {
-      {{1280, 1024}, {726, 520}, {276, 233}},   // 96 dpi
+      {{1280, 1024}, {726, 520}, {276, 233}},  // 96 dpi
       {{1920, 1080}, {726, 520}, {596, 261}},
       {{1920, 1048}, {726, 520}, {596, 245}},   // less a 32-pixel top bar, offset not added
       {{1920, 1080}, {1173, 840}, {372, 101}},  // 144 dpi
