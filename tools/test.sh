@@ -41,6 +41,9 @@ export DISPLAY=":$(head -n1 "$work/display")"
 # window through it as a screen reader does. Both are this run's own (their
 # sockets live in a private runtime folder) and are ended by their PIDs.
 export XDG_RUNTIME_DIR="$work/runtime"
+# What the desktop's pieces (window manager, buses, GL) cache goes with the
+# run, not into the real home folder.
+export XDG_CACHE_HOME="$work/cache"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 dbus-daemon --session --nofork --address="unix:path=$work/session-bus" --print-address=4 \
   4>"$work/session-bus.address" 2>"$work/dbus.log" &

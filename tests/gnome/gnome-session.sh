@@ -37,9 +37,11 @@ exec 9<&-
 mkdir -m 1777 /tmp/.X11-unix
 ip link set lo up 2>/dev/null
 work=/tmp/session
-mkdir -p "$work"/{bin,run,home,config,data/applications,data/icons/hicolor/scalable/apps}
+mkdir -p "$work"/{bin,run,home,config,cache,data/applications,data/icons/hicolor/scalable/apps}
 chmod 700 "$work/run"
-export XDG_RUNTIME_DIR=$work/run HOME=$work/home XDG_CONFIG_HOME=$work/config
+# The cache too: Mesa finds the home folder from the user database, not
+# $HOME, and would keep the shell's shader cache in the real one.
+export XDG_RUNTIME_DIR=$work/run HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache
 export XDG_DATA_HOME=$work/data XDG_DATA_DIRS=$work/data:/usr/local/share:/usr/share
 export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_DESKTOP=gnome
 unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS GDK_BACKEND
