@@ -37,7 +37,11 @@ exec 3>&-
 # client leaves, and xrdb is a client that leaves at once.
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.05; done
+wm_up() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+# A busy machine can take seconds; without it the resolution would be lost.
+for _ in $(seq 400); do wm_up && break; sleep 0.05; done
+wm_up || { echo "openbox did not start" >&2; cat "$work/openbox.log" >&2; exit 1; }
 echo "Xft.dpi: $dpi" | xrdb -nocpp -merge
+xrdb -query | grep -qx "Xft.dpi:[[:space:]]*$dpi" || { echo "the display did not keep Xft.dpi $dpi" >&2; exit 1; }
 export QUORVEL_TEST_DPI=$dpi
 "$@"
