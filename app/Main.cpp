@@ -411,6 +411,9 @@ void TForm1::on_show() {
 }
 
 void TForm1::FormShow() {
+  // The window manager puts the window on screen while the rest is set up:
+  // the request to map it would otherwise wait in the connection's buffer.
+  get_display()->flush();
   startListing();
   try {
     OleContainerRun();

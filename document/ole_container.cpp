@@ -300,9 +300,15 @@ void OleContainer::loadFromStream(std::span<const std::uint8_t> stream,
   }
   showPicture(contents.data);
 
-  // Started now, while the window is being realised and drawn, on a thread
-  // of its own: the window goes on answering meanwhile. (Any earlier, and
-  // the toolkit's own start waits for the engine's libraries to be loaded.)
+  // The engine starts once the window has drawn its first frame (the
+  // picture), on a thread of its own, and the window goes on answering
+  // meanwhile. Any earlier, and the window waits for the engine's libraries
+  // to be loaded before it can draw.
+  Glib::signal_idle().connect_once(
+      sigc::track_obj([this, file, done = std::move(done)] { startEngine(file, done); }, *this));
+}
+
+void OleContainer::startEngine(const fs::path &file, const std::function<void(std::exception_ptr)> &done) {
   if (!m_engine) {
     try {
       // The engine's temporary files go to this run's folder too.
@@ -310,13 +316,14 @@ void OleContainer::loadFromStream(std::span<const std::uint8_t> stream,
       m_engine = std::make_unique<LokEngine>(m_env.privateDir->sub("profile"), m_env.engineDir);
     } catch (...) {
       dropPicture();
+      m_earlyInput.take();
       std::error_code ec;
       fs::remove(file, ec);
-      throw;
+      return done(std::current_exception());
     }
   }
   std::weak_ptr<bool> alive = m_alive;
-  m_engine->whenStarted([this, alive, file, done = std::move(done)] {
+  m_engine->whenStarted([this, alive, file, done] {
     if (!alive.expired() && *alive.lock()) startView(file, done);
   });
 }

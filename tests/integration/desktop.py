@@ -87,11 +87,17 @@ def relations(acc, kind):
 
 
 def children(acc):
+    """The children of `acc`; none of an object that has gone meanwhile (the
+    chart's picture goes when the live document takes its place), as a
+    screen reader skips it."""
     out = []
-    for i in range(acc.get_child_count()):
-        child = acc.get_child_at_index(i)
-        if child is not None:
-            out.append(child)
+    try:
+        for i in range(acc.get_child_count()):
+            child = acc.get_child_at_index(i)
+            if child is not None:
+                out.append(child)
+    except GLib.GError:
+        pass
     return out
 
 
@@ -102,9 +108,13 @@ def walk(acc):
 
 
 def find_all(root, role, name=None, showing=True):
-    return [a for a in walk(root)
-            if a.get_role_name() == role and (name is None or a.get_name() == name)
-            and (not showing or "showing" in states(a))]
+    def matches(a):
+        try:
+            return a.get_role_name() == role and (name is None or a.get_name() == name) \
+                and (not showing or "showing" in states(a))
+        except GLib.GError:
+            return False  # gone meanwhile
+    return [a for a in walk(root) if matches(a)]
 
 
 def find(root, role, name=None):
