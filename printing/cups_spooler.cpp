@@ -1,6 +1,7 @@
 #include "printing/cups_spooler.h"
 
 #include <cups/cups.h>
+#include <dlfcn.h>
 
 #include <memory>
 #include <string_view>
@@ -12,16 +13,56 @@ namespace quorvel {
 
 namespace {
 
+// The CUPS client library, loaded the first time it is needed, by the thread
+// that reads the printer list: with its TLS, Kerberos and DNS-SD libraries
+// it would otherwise be loaded before the window can be shown.
+#define QUORVEL_CUPS_FUNCTIONS(X)                                                                             \
+  X(cupsAddOption) X(cupsCancelJob2) X(cupsCopyDest) X(cupsCopyDestInfo) X(cupsCreateDestJob)                 \
+  X(cupsEncryption) X(cupsEnumDests) X(cupsFinishDocument) X(cupsFreeDestInfo) X(cupsFreeDests)               \
+  X(cupsFreeOptions) X(cupsGetNamedDest) X(cupsGetOption) X(cupsLastError) X(cupsLastErrorString) X(cupsServer) \
+  X(cupsStartDocument) X(cupsWriteRequestData) X(httpClose) X(httpConnect2) X(httpSetTimeout) X(ippPort)
+
+struct CupsLibrary {
+#define QUORVEL_CUPS_MEMBER(name) decltype(&::name) name = nullptr;
+  QUORVEL_CUPS_FUNCTIONS(QUORVEL_CUPS_MEMBER)
+#undef QUORVEL_CUPS_MEMBER
+  std::string failure;  // empty once every function is there
+};
+
+CupsLibrary loadCups() {
+  CupsLibrary lib;
+  // Never unloaded: the library keeps per-thread state until the process ends.
+  void *handle = dlopen("libcups.so.2", RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char *why = dlerror();
+    lib.failure = why ? why : "libcups.so.2";
+    return lib;
+  }
+#define QUORVEL_CUPS_RESOLVE(name)                                                     \
+  lib.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));               \
+  if (!lib.name && lib.failure.empty()) lib.failure = "libcups.so.2: нет функции " #name;
+  QUORVEL_CUPS_FUNCTIONS(QUORVEL_CUPS_RESOLVE)
+#undef QUORVEL_CUPS_RESOLVE
+  return lib;
+}
+
+// The library; a clear error when it cannot be loaded.
+const CupsLibrary &cups() {
+  static const CupsLibrary lib = loadCups();
+  if (!lib.failure.empty()) throw OleServerError("Служба печати CUPS недоступна: " + lib.failure);
+  return lib;
+}
+
 struct HttpCloser {
-  void operator()(http_t *h) const { httpClose(h); }
+  void operator()(http_t *h) const { cups().httpClose(h); }
 };
 using Http = std::unique_ptr<http_t, HttpCloser>;
 struct DestFree {
-  void operator()(cups_dest_t *d) const { cupsFreeDests(1, d); }
+  void operator()(cups_dest_t *d) const { cups().cupsFreeDests(1, d); }
 };
 using Dest = std::unique_ptr<cups_dest_t, DestFree>;
 struct InfoFree {
-  void operator()(cups_dinfo_t *i) const { cupsFreeDestInfo(i); }
+  void operator()(cups_dinfo_t *i) const { cups().cupsFreeDestInfo(i); }
 };
 using DestInfo = std::unique_ptr<cups_dinfo_t, InfoFree>;
 
@@ -43,13 +84,13 @@ int untilDeadline(http_t *, void *deadline) {
 // once `stop` is set.
 Http connect(int timeoutMs, const StopFlag *stop) {
   Http http(
-      httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, timeoutMs, nullptr));
-  if (http && stop) httpSetTimeout(http.get(), kPollSeconds, untilStopped, const_cast<StopFlag *>(stop));
+      cups().httpConnect2(cups().cupsServer(), cups().ippPort(), nullptr, AF_UNSPEC, cups().cupsEncryption(), 1, timeoutMs, nullptr));
+  if (http && stop) cups().httpSetTimeout(http.get(), kPollSeconds, untilStopped, const_cast<StopFlag *>(stop));
   return http;
 }
 
 std::string lastError() {
-  const char *text = cupsLastErrorString();
+  const char *text = cups().cupsLastErrorString();
   return text && *text ? text : "неизвестная ошибка";
 }
 
@@ -62,8 +103,8 @@ void cancelJob(const std::string &queue, int job) {
   Deadline deadline{SteadyClock::now() + std::chrono::seconds(3)};
   Http http = connect(2000, nullptr);
   if (!http) return;
-  httpSetTimeout(http.get(), kPollSeconds, untilDeadline, &deadline);
-  cupsCancelJob2(http.get(), queue.c_str(), job, 0);
+  cups().httpSetTimeout(http.get(), kPollSeconds, untilDeadline, &deadline);
+  cups().cupsCancelJob2(http.get(), queue.c_str(), job, 0);
 }
 
 }  // namespace
@@ -82,29 +123,29 @@ std::vector<std::string> CupsSpooler::listQueues(int timeoutMs) {
   auto collect = [](void *data, unsigned flags, cups_dest_t *dest) -> int {
     auto *f = static_cast<Found *>(data);
     if (!(flags & (CUPS_DEST_FLAGS_REMOVED | CUPS_DEST_FLAGS_ERROR)))
-      f->count = cupsCopyDest(dest, f->count, &f->dests);
+      f->count = cups().cupsCopyDest(dest, f->count, &f->dests);
     return 1;
   };
-  cupsEnumDests(CUPS_DEST_FLAGS_NONE, kBrowseMs, nullptr, 0, 0, collect, &found);
+  cups().cupsEnumDests(CUPS_DEST_FLAGS_NONE, kBrowseMs, nullptr, 0, 0, collect, &found);
   for (int i = 0; i < found.count; ++i)
     if (!found.dests[i].instance) names.emplace_back(found.dests[i].name);
-  cupsFreeDests(found.count, found.dests);
+  cups().cupsFreeDests(found.count, found.dests);
   return distinctPrinters(names);
 }
 
 void CupsSpooler::checkQueue(const std::string &queue, const StopFlag &stop) {
   Http http = connect(5000, &stop);
   if (!http) schedulerDown();
-  Dest dest(cupsGetNamedDest(http.get(), queue.c_str(), nullptr));
+  Dest dest(cups().cupsGetNamedDest(http.get(), queue.c_str(), nullptr));
   if (stop.stopped()) gaveUp(queue);
   if (!dest) {
-    if (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE && cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)
+    if (cups().cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE && cups().cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)
       schedulerDown();
     throw OleServerError("Принтер «" + queue + "» не найден в системе печати");
   }
   // A paused queue would hold the job without a word; say so instead.
-  const char *state = cupsGetOption("printer-state", dest->num_options, dest->options);
-  const char *accepting = cupsGetOption("printer-is-accepting-jobs", dest->num_options, dest->options);
+  const char *state = cups().cupsGetOption("printer-state", dest->num_options, dest->options);
+  const char *accepting = cups().cupsGetOption("printer-is-accepting-jobs", dest->num_options, dest->options);
   if (state && std::string_view(state) == "5") throw OleServerError("Принтер «" + queue + "» остановлен");
   if (accepting && std::string_view(accepting) == "false")
     throw OleServerError("Принтер «" + queue + "» не принимает задания");
@@ -114,12 +155,12 @@ int CupsSpooler::submitPdf(const std::string &queue, const std::string &title,
                            const std::vector<std::uint8_t> &pdf, int copies, const StopFlag &stop) {
   Http http = connect(5000, &stop);
   if (!http) schedulerDown();
-  Dest dest(cupsGetNamedDest(http.get(), queue.c_str(), nullptr));
+  Dest dest(cups().cupsGetNamedDest(http.get(), queue.c_str(), nullptr));
   if (stop.stopped()) gaveUp(queue);
   if (!dest) throw OleServerError("Принтер «" + queue + "» не найден в системе печати");
   // For a driverless printer used the first time, CUPS creates its queue
   // here, asking the printer itself: one that does not answer fails here.
-  DestInfo info(cupsCopyDestInfo(http.get(), dest.get()));
+  DestInfo info(cups().cupsCopyDestInfo(http.get(), dest.get()));
   if (stop.stopped() || !info) gaveUp(queue);
 
   // From here on a job may exist: the program waits for it to be sent or
@@ -127,11 +168,11 @@ int CupsSpooler::submitPdf(const std::string &queue, const std::string &title,
   const ExitHold hold;
   cups_option_t *options = nullptr;
   int count = 0;
-  if (copies > 1) count = cupsAddOption("copies", std::to_string(copies).c_str(), count, &options);
+  if (copies > 1) count = cups().cupsAddOption("copies", std::to_string(copies).c_str(), count, &options);
   int job = 0;
   const ipp_status_t created =
-      cupsCreateDestJob(http.get(), dest.get(), info.get(), &job, title.c_str(), count, options);
-  cupsFreeOptions(count, options);
+      cups().cupsCreateDestJob(http.get(), dest.get(), info.get(), &job, title.c_str(), count, options);
+  cups().cupsFreeOptions(count, options);
   if (job > 0 && stop.stopped()) {
     cancelJob(queue, job);
     gaveUp(queue);
@@ -148,13 +189,13 @@ int CupsSpooler::submitPdf(const std::string &queue, const std::string &title,
     if (stop.stopped()) gaveUp(queue);
     throw OleServerError("Не удалось отправить задание на принтер «" + queue + "»: " + why);
   };
-  if (cupsStartDocument(http.get(), queue.c_str(), job, title.c_str(), CUPS_FORMAT_PDF, 1) !=
+  if (cups().cupsStartDocument(http.get(), queue.c_str(), job, title.c_str(), CUPS_FORMAT_PDF, 1) !=
       HTTP_STATUS_CONTINUE)
     return fail();
-  if (cupsWriteRequestData(http.get(), reinterpret_cast<const char *>(pdf.data()), pdf.size()) !=
+  if (cups().cupsWriteRequestData(http.get(), reinterpret_cast<const char *>(pdf.data()), pdf.size()) !=
       HTTP_STATUS_CONTINUE)
     return fail();
-  if (cupsFinishDocument(http.get(), queue.c_str()) != IPP_STATUS_OK) return fail();
+  if (cups().cupsFinishDocument(http.get(), queue.c_str()) != IPP_STATUS_OK) return fail();
   return job;
 }
 

@@ -41,6 +41,9 @@ fi
 
 work=$(mktemp -d /tmp/quorvel-pkgcheck.XXXXXX)
 chmod 0755 "$work"
+# What this script runs itself (the window manager's log, GLib's settings
+# cache) stays in its folder, not in the caller's home.
+export XDG_CACHE_HOME="$work/cache"
 pids=()
 session=
 installing=0
@@ -101,6 +104,9 @@ for f in /usr/share/applications/org.quorvel.Quorvel.desktop /usr/share/metainfo
 done
 dynamic=$(readelf -d /usr/bin/quorvel) || fail "/usr/bin/quorvel is not a program"
 if grep -qE 'RPATH|RUNPATH' <<<"$dynamic"; then fail "/usr/bin/quorvel has a run path"; fi
+# The CUPS library is loaded when the printer list is read, so nothing but the
+# package's own Depends brings it in.
+dpkg-query -W -f='${Depends}' quorvel | grep -qE '(^|, )libcups2( |,|$)' || fail "the package does not depend on libcups2"
 
 # A plain user: root runs the program as nobody, with a home (holding the
 # folders every desktop user has) and a temporary folder of its own, which must
