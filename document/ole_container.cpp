@@ -24,6 +24,9 @@ constexpr int kPageFitBest = 2;
 constexpr std::int64_t kTilesSettledUs = std::int64_t{150} * 1000;
 // It goes after this long in any case (a view that never stops painting).
 constexpr int kUnderlayMaxMs = 10000;
+// The engine waits for the window's next frame this long at most (a window
+// that is not drawn, say on another workspace, gets no frames).
+constexpr int kEngineStartWaitMs = 100;
 }  // namespace
 
 // The word processor's side of the automation calls, carried out on the view.
@@ -300,12 +303,31 @@ void OleContainer::loadFromStream(std::span<const std::uint8_t> stream,
   }
   showPicture(contents.data);
 
-  // The engine starts once the window has drawn its first frame (the
+  // The engine starts once the window has drawn its next frame (the
   // picture), on a thread of its own, and the window goes on answering
   // meanwhile. Any earlier, and the window waits for the engine's libraries
   // to be loaded before it can draw.
-  Glib::signal_idle().connect_once(
-      sigc::track_obj([this, file, done = std::move(done)] { startEngine(file, done); }, *this));
+  afterNextFrame([this, file, done = std::move(done)] { startEngine(file, done); });
+}
+
+void OleContainer::afterNextFrame(std::function<void()> then) {
+  struct Once {
+    std::function<void()> then;
+    sigc::connection frame, timeout;
+  };
+  auto once = std::make_shared<Once>();
+  once->then = std::move(then);
+  auto run = [once] {
+    once->frame.disconnect();
+    once->timeout.disconnect();
+    if (auto pending = std::exchange(once->then, nullptr)) pending();
+    return false;
+  };
+  once->timeout = Glib::signal_timeout().connect(sigc::track_obj(run, *this), kEngineStartWaitMs);
+  // Not from inside the frame's own painting: first thing after it.
+  auto soon = [this, run] { Glib::signal_idle().connect(sigc::track_obj(run, *this), Glib::PRIORITY_DEFAULT); };
+  if (auto clock = get_toplevel()->get_frame_clock())
+    once->frame = clock->signal_paint().connect(sigc::track_obj(soon, *this), true);
 }
 
 void OleContainer::startEngine(const fs::path &file, const std::function<void(std::exception_ptr)> &done) {

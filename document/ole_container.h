@@ -82,6 +82,7 @@ private:
   void onAreaAllocate(Gtk::Allocation &a);
   bool onViewFocusIn(GdkEventFocus *event);
   bool onViewKey(GdkEventKey *event);
+  void afterNextFrame(std::function<void()> then);
   void startEngine(const std::filesystem::path &file, const std::function<void(std::exception_ptr)> &done);
   void startView(const std::filesystem::path &file, const std::function<void(std::exception_ptr)> &done);
   void showPicture(std::span<const std::uint8_t> document);
