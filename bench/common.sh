@@ -5,6 +5,9 @@ set -euo pipefail
 
 bench_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$bench_root/build}
+# Writer's window-system back end: X11 "gen" unless WRITER_VCL names another
+# (gtk3, as on GNOME desktops, needs the libreoffice-gtk3 package).
+writer_vcl=${WRITER_VCL:-gen}
 pids=()        # long-lived helpers (X server, window manager, buses), ended last
 current=       # the measured process of the moment
 current_group= # ... when it runs in a process group of its own
@@ -79,6 +82,11 @@ bench_init() {
   unset SESSION_MANAGER
 }
 
+need_writer_vcl() {
+  [ "$writer_vcl" = gen ] || [ -e "/usr/lib/libreoffice/program/libvclplug_${writer_vcl}lo.so" ] ||
+    { echo "Writer has no \"$writer_vcl\" back end here (for gtk3: apt-get install libreoffice-gtk3)" >&2; exit 2; }
+}
+
 need() {
   local f
   for f in "$@"; do
@@ -140,6 +148,14 @@ start_session_bus() {
 # programs after it. Forgetting it before each measured run measures every
 # run as the first GTK program on the display, as a fresh X server sees it.
 forget_gl_probe() { xprop -root -remove GDK_VISUALS 2>/dev/null || true; }
+# Writer with its GTK 3 back end probes too. On a desktop some GTK program
+# has long since done so, and Writer finds the result: its first run leaves
+# it (keep_gl_probe), and it is given back before every later run.
+gl_probe=
+keep_gl_probe() {
+  [ -n "$gl_probe" ] || gl_probe=$(xprop -root -notype GDK_VISUALS 2>/dev/null | sed -n 's/^GDK_VISUALS = //p')
+}
+restore_gl_probe() { [ -z "$gl_probe" ] || xprop -root -f GDK_VISUALS 32ii -set GDK_VISUALS "$gl_probe"; }
 
 # A private scheduler with one capture queue: start_cups QUEUE
 start_cups() {

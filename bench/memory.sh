@@ -16,6 +16,8 @@
 # its figures at the end, back at its size at start-up.
 # Where the memory goes: /proc/PID/smaps of the last run of each program,
 # summed by kind of mapping, and the largest single mappings.
+# WRITER_VCL=gtk3 runs Writer with its GTK 3 back end, as GNOME desktops
+# have it (package libreoffice-gtk3); default: X11 "gen".
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 runs=3 settle=8
 while (($#)); do
@@ -27,6 +29,7 @@ done
 [[ $runs =~ ^[1-9][0-9]*$ && $settle =~ ^[0-9]+$ ]] || { echo "usage: $0 [RUNS] [--settle SEC]" >&2; exit 2; }
 need "$build/quorvel" "$build/bench/soak_bench" "$build/bench/bench_seed_profile"
 command -v soffice >/dev/null || { echo "soffice not found" >&2; exit 2; }
+need_writer_vcl
 chart=$bench_root/resources/p1.doc
 queue=memory
 
@@ -69,7 +72,8 @@ ours() {
 
 writer() {
   mkdir -p "$work/lotmp"
-  TMPDIR="$work/lotmp" setsid soffice --norestore "-env:UserInstallation=file://$profile" "$chart" \
+  restore_gl_probe
+  TMPDIR="$work/lotmp" SAL_USE_VCLPLUGIN=$writer_vcl setsid soffice --norestore "-env:UserInstallation=file://$profile" "$chart" \
     >>"$work/writer.log" 2>&1 &
   current=$! current_group=$!
   # soffice.bin may start over once (a new profile): the one with the window.
@@ -84,6 +88,7 @@ writer() {
   [ -n "$office" ] || { echo "Writer: no window" >&2; exit 1; }
   sleep "$settle"
   sample "$office" "$work/writer.smaps"
+  keep_gl_probe
   stop_current
   rm -rf -- "$work/lotmp"
   remove_writer_pipes
@@ -136,6 +141,7 @@ profile=$work/lo-profile
 
 machine
 echo "runs: $runs (after one warm-up run of each, not counted); sampled $settle s after the window is on screen"
+echo "Writer's back end: $writer_vcl"
 ours
 writer
 printf '%-4s %10s %10s %10s   %10s %10s %10s   %10s %10s %10s\n' run q_rss q_anon q_file w_rss w_anon w_file \

@@ -19,11 +19,18 @@
 # itself always starts on a new profile). One warm-up run of each comes first
 # and is not counted. Every program is ended by its PID after its run and
 # waited for.
+# BASELINE_BUILD_DIR=DIR also runs DIR/quorvel in every round, right after the
+# program, and reports it beside it: a before/after comparison that meets
+# the same machine (on a busy one, runs minutes apart differ by 20 %).
+# WRITER_VCL=gtk3 runs Writer with its GTK 3 back end (default: X11 "gen").
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 runs=${1:-5}
 [[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [RUNS]" >&2; exit 2; }
 need "$build/quorvel" "$build/bench/firstpaint" "$build/bench/bench_seed_profile"
+baseline=${BASELINE_BUILD_DIR:+$BASELINE_BUILD_DIR/quorvel}
+[ -z "$baseline" ] || need "$baseline"
 command -v soffice >/dev/null || { echo "soffice not found" >&2; exit 2; }
+need_writer_vcl
 chart=$bench_root/resources/p1.doc
 
 bench_init startup
@@ -35,7 +42,7 @@ measure() {
   local label=$1
   shift
   local probing=()
-  [ "$label" = quorvel ] && probing=(--probe "$probe")
+  [ "$label" != writer ] && probing=(--probe "$probe")
   run "$build/bench/firstpaint" --timeout 90 "${probing[@]}" -- "$@" >"$work/line" 2>>"$work/$label.log"
   line=$(cat "$work/line")
   if [ "$run_rc" != 0 ]; then
@@ -44,7 +51,7 @@ measure() {
     exit 1
   fi
   # The program removes its private folder when it ends; anything left is a fault.
-  if [ "$label" = quorvel ] && [ -n "$(ls -A "$TMPDIR")" ]; then
+  if [ "$label" != writer ] && [ -n "$(ls -A "$TMPDIR")" ]; then
     echo "quorvel left files in its temporary folder: $(ls -A "$TMPDIR")" >&2
     rm -rf -- "${TMPDIR:?}"/*
   fi
@@ -57,11 +64,17 @@ ours() {
   forget_gl_probe
   measure quorvel "$build/quorvel"
 }
+before() {
+  forget_gl_probe
+  measure baseline "$baseline"
+}
 writer() {
   local profile=$1
   # Writer's temporary files go to a folder of their own, emptied after each run.
   mkdir -p "$work/lotmp"
-  TMPDIR="$work/lotmp" measure writer soffice --norestore "-env:UserInstallation=file://$profile" "$chart"
+  restore_gl_probe
+  TMPDIR="$work/lotmp" SAL_USE_VCLPLUGIN=$writer_vcl measure writer soffice --norestore "-env:UserInstallation=file://$profile" "$chart"
+  keep_gl_probe
   rm -rf -- "$work/lotmp"
   remove_writer_pipes
 }
@@ -70,21 +83,28 @@ reused=$work/lo-profile
 "$build/bench/bench_seed_profile" "$reused"
 
 machine
-echo "runs: $runs (after one warm-up run of each, not counted)"
+echo "runs: $runs (after one warm-up run of each, not counted); Writer's back end: $writer_vcl"
+[ -z "$baseline" ] || echo "baseline: $baseline, run right after the program in every round"
 echo "profile: quorvel seeds a new engine profile in its private folder at every start;"
 echo "  Writer (reused) runs on one profile seeded the same way, filled by the warm-up run and reused;"
 echo "  Writer (new) gets a newly seeded profile every run, as the program does."
 ours
+[ -z "$baseline" ] || before
 writer "$reused"
 printf '%-4s %10s %10s %10s %10s %14s %14s %10s %10s\n' run q_mapped q_visible q_live q_settled \
   w_reused_drawn w_new_drawn q_close_ms w_close_ms
 mapped=() drawn=() live=() settled=() lo=() losettled=() lofresh=() closeq=() closew=()
+bmapped=() bdrawn=() blive=()
 for r in $(seq "$runs"); do
   ours
   mapped+=("$(field mapped_ms "$line")") drawn+=("$(field drawn_ms "$line")")
   settled+=("$(field settled_ms "$line")") closeq+=("$(field close_ms "$line")")
   live+=("$(field live_ms "$line")")
   [ "${live[-1]}" != -1.0 ] || { echo "quorvel: the chart never answered the click ($line)" >&2; exit 1; }
+  if [ -n "$baseline" ]; then
+    before
+    bmapped+=("$(field mapped_ms "$line")") bdrawn+=("$(field drawn_ms "$line")") blive+=("$(field live_ms "$line")")
+  fi
   writer "$reused"
   lo+=("$(field drawn_ms "$line")") losettled+=("$(field settled_ms "$line")")
   closew+=("$(field close_ms "$line")")
@@ -95,6 +115,7 @@ for r in $(seq "$runs"); do
   rm -rf -- "$fresh"
   printf '%-4s %10s %10s %10s %10s %14s %14s %10s %10s\n' "$r" "${mapped[-1]}" "${drawn[-1]}" "${live[-1]}" \
     "${settled[-1]}" "${lo[-1]}" "${lofresh[-1]}" "${closeq[-1]}" "${closew[-1]}"
+  [ -z "$baseline" ] || echo "     baseline: mapped ${bmapped[-1]} visible ${bdrawn[-1]} live ${blive[-1]}"
 done
 
 m_mapped=$(median "${mapped[@]}") m_drawn=$(median "${drawn[@]}") m_settled=$(median "${settled[@]}")
@@ -111,6 +132,13 @@ echo "  Writer, reused profile: chart drawn   $m_lo"
 echo "  Writer, reused profile: settled       $m_losettled"
 echo "  Writer, reused profile: close after SIGTERM  $(median "${closew[@]}")"
 echo "  Writer, new profile:    chart drawn   $m_lofresh"
+if [ -n "$baseline" ]; then
+  echo "  baseline: window mapped          $(median "${bmapped[@]}")"
+  echo "  baseline: chart visible          $(median "${bdrawn[@]}")"
+  echo "  baseline: chart live (editable)  $(median "${blive[@]}")"
+  echo "ratio chart visible baseline / Writer drawn (reused profile): $(ratio "$(median "${bdrawn[@]}")" "$m_lo")"
+  echo "ratio chart live baseline / Writer drawn (reused profile):    $(ratio "$(median "${blive[@]}")" "$m_lo")"
+fi
 echo "ratio chart visible quorvel / Writer drawn (reused profile): $(ratio "$m_drawn" "$m_lo")"
 echo "ratio chart visible quorvel / Writer drawn (new profile):    $(ratio "$m_drawn" "$m_lofresh")"
 echo "ratio chart live quorvel / Writer drawn (reused profile):    $(ratio "$m_live" "$m_lo")"
