@@ -121,6 +121,21 @@ TEST(Form, QuickSuccessiveResizesEndFittedToTheLastSize) {
   EXPECT_TRUE(run.close()) << "files left in " << run.root();
 }
 
+// Started minimised (a launcher can ask for that): the window draws no frame
+// until it is restored, and the engine, which starts after the window's next
+// frame, must start all the same.
+TEST(Form, StartsMinimisedWithTheChartLive) {
+  FormRun run(services(builtInResources()));
+  run.form().iconify();
+  ASSERT_TRUE(run.showAndStart());
+  TForm1 &form = run.form();
+  EXPECT_TRUE(run.boxes().empty()) << run.boxes().front().text;
+  ASSERT_FALSE(form.oleContainer().isEmpty());
+  EXPECT_EQ(form.oleContainer().view()->pageCount(), 1);
+  EXPECT_TRUE(form.Button1().get_sensitive());
+  EXPECT_TRUE(run.close()) << "files left in " << run.root();
+}
+
 TEST(Form, WithoutTheChartEveryResizeReportsTheEmptyContainer) {
   FormRun run(services({}));
   ASSERT_TRUE(run.showAndStart());
