@@ -325,7 +325,9 @@ void OleContainer::afterNextFrame(std::function<void()> then) {
   };
   once->timeout = Glib::signal_timeout().connect(sigc::track_obj(run, *this), kEngineStartWaitMs);
   // Not from inside the frame's own painting: first thing after it.
-  auto soon = [this, run] { Glib::signal_idle().connect(sigc::track_obj(run, *this), Glib::PRIORITY_DEFAULT); };
+  auto soon = [this, run] {
+    Glib::signal_idle().connect(sigc::track_obj(run, *this), Glib::PRIORITY_DEFAULT);
+  };
   if (auto clock = get_toplevel()->get_frame_clock())
     once->frame = clock->signal_paint().connect(sigc::track_obj(soon, *this), true);
 }

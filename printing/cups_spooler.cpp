@@ -16,13 +16,20 @@ namespace {
 // The CUPS client library, loaded the first time it is needed, by the thread
 // that reads the printer list: with its TLS, Kerberos and DNS-SD libraries
 // it would otherwise be loaded before the window can be shown.
-#define QUORVEL_CUPS_FUNCTIONS(X)                                                                             \
-  X(cupsAddOption) X(cupsCancelJob2) X(cupsCopyDest) X(cupsCopyDestInfo) X(cupsCreateDestJob)                 \
-  X(cupsEncryption) X(cupsEnumDests) X(cupsFinishDocument) X(cupsFreeDestInfo) X(cupsFreeDests)               \
-  X(cupsFreeOptions) X(cupsGetNamedDest) X(cupsGetOption) X(cupsLastError) X(cupsLastErrorString) X(cupsServer) \
-  X(cupsStartDocument) X(cupsWriteRequestData) X(httpClose) X(httpConnect2) X(httpSetTimeout) X(ippPort)
+// clang-format off
+#define QUORVEL_CUPS_FUNCTIONS(X)                                               \
+  X(cupsAddOption) X(cupsCancelJob2) X(cupsCopyDest) X(cupsCopyDestInfo)        \
+  X(cupsCreateDestJob) X(cupsEncryption) X(cupsEnumDests) X(cupsFinishDocument) \
+  X(cupsFreeDestInfo) X(cupsFreeDests) X(cupsFreeOptions) X(cupsGetNamedDest)   \
+  X(cupsGetOption) X(cupsLastError) X(cupsLastErrorString) X(cupsServer)        \
+  X(cupsStartDocument) X(cupsWriteRequestData) X(httpClose) X(httpConnect2)     \
+  X(httpSetTimeout) X(ippPort)
+// clang-format on
 
+// One list of the functions used, so that each member is also looked up.
+// (A declarator and a member name cannot be put in parentheses.)
 struct CupsLibrary {
+// NOLINTNEXTLINE(bugprone-macro-parentheses)
 #define QUORVEL_CUPS_MEMBER(name) decltype(&::name) name = nullptr;
   QUORVEL_CUPS_FUNCTIONS(QUORVEL_CUPS_MEMBER)
 #undef QUORVEL_CUPS_MEMBER
@@ -38,8 +45,9 @@ CupsLibrary loadCups() {
     lib.failure = why ? why : "libcups.so.2";
     return lib;
   }
-#define QUORVEL_CUPS_RESOLVE(name)                                                     \
-  lib.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));               \
+// NOLINTNEXTLINE(bugprone-macro-parentheses)
+#define QUORVEL_CUPS_RESOLVE(name)                                      \
+  lib.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name)); \
   if (!lib.name && lib.failure.empty()) lib.failure = "libcups.so.2: нет функции " #name;
   QUORVEL_CUPS_FUNCTIONS(QUORVEL_CUPS_RESOLVE)
 #undef QUORVEL_CUPS_RESOLVE
@@ -83,9 +91,10 @@ int untilDeadline(http_t *, void *deadline) {
 // A connection to the scheduler with a bounded connect. Its later waits end
 // once `stop` is set.
 Http connect(int timeoutMs, const StopFlag *stop) {
-  Http http(
-      cups().httpConnect2(cups().cupsServer(), cups().ippPort(), nullptr, AF_UNSPEC, cups().cupsEncryption(), 1, timeoutMs, nullptr));
-  if (http && stop) cups().httpSetTimeout(http.get(), kPollSeconds, untilStopped, const_cast<StopFlag *>(stop));
+  Http http(cups().httpConnect2(cups().cupsServer(), cups().ippPort(), nullptr, AF_UNSPEC,
+                                cups().cupsEncryption(), 1, timeoutMs, nullptr));
+  if (http && stop)
+    cups().httpSetTimeout(http.get(), kPollSeconds, untilStopped, const_cast<StopFlag *>(stop));
   return http;
 }
 
@@ -139,7 +148,8 @@ void CupsSpooler::checkQueue(const std::string &queue, const StopFlag &stop) {
   Dest dest(cups().cupsGetNamedDest(http.get(), queue.c_str(), nullptr));
   if (stop.stopped()) gaveUp(queue);
   if (!dest) {
-    if (cups().cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE && cups().cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)
+    if (cups().cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE &&
+        cups().cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)
       schedulerDown();
     throw OleServerError("Принтер «" + queue + "» не найден в системе печати");
   }
