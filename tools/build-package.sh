@@ -35,6 +35,7 @@ mv "$work"/quorvel_*.deb "$work"/quorvel-dbgsym_*.deb "$work"/quorvel_*.buildinf
 
 changes=$(ls "$out"/quorvel_*.changes)
 echo "== lintian"
-lintian --info --display-experimental --pedantic --fail-on error,warning "$changes"
+# Its temporary files go to the scratch folder (it leaves some behind).
+TMPDIR="$work" lintian --info --display-experimental --pedantic --fail-on error,warning "$changes"
 echo "lintian: no errors or warnings"
 echo "Package: $(ls "$out"/quorvel_*.deb) (built and checked in $((SECONDS - started)) s)"
