@@ -339,11 +339,7 @@ void OleContainer::startEngine(const fs::path &file, const std::function<void(st
       setenv("TMPDIR", m_env.privateDir->sub("tmp").c_str(), 1);
       m_engine = std::make_unique<LokEngine>(m_env.privateDir->sub("profile"), m_env.engineDir);
     } catch (...) {
-      dropPicture();
-      m_earlyInput.take();
-      std::error_code ec;
-      fs::remove(file, ec);
-      return done(std::current_exception());
+      return finishLoad(file, done, std::current_exception());
     }
   }
   std::weak_ptr<bool> alive = m_alive;
@@ -352,19 +348,22 @@ void OleContainer::startEngine(const fs::path &file, const std::function<void(st
   });
 }
 
+void OleContainer::finishLoad(const fs::path &file, const std::function<void(std::exception_ptr)> &done,
+                              std::exception_ptr error) {
+  std::error_code ec;
+  fs::remove(file, ec);
+  if (error) {
+    m_openFailed = true;
+    // An empty container shows nothing: never a picture of a document it
+    // does not hold. What was typed into it has nowhere to go.
+    dropPicture();
+    m_earlyInput.take();
+  }
+  done(std::move(error));
+}
+
 void OleContainer::startView(const fs::path &file, const std::function<void(std::exception_ptr)> &done) {
-  auto finish = [this, file, done](std::exception_ptr error) {
-    std::error_code ec;
-    fs::remove(file, ec);
-    if (error) {
-      m_openFailed = true;
-      // An empty container shows nothing: never a picture of a document it
-      // does not hold. What was typed into it has nowhere to go.
-      dropPicture();
-      m_earlyInput.take();
-    }
-    done(std::move(error));
-  };
+  auto finish = [this, file, done](std::exception_ptr error) { finishLoad(file, done, std::move(error)); };
   try {
     m_view = std::make_unique<LokView>(*m_engine);
   } catch (...) {

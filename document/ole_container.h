@@ -85,6 +85,9 @@ private:
   void afterNextFrame(std::function<void()> then);
   void startEngine(const std::filesystem::path &file, const std::function<void(std::exception_ptr)> &done);
   void startView(const std::filesystem::path &file, const std::function<void(std::exception_ptr)> &done);
+  // The engine's copy of the document goes; a failed load leaves the container empty.
+  void finishLoad(const std::filesystem::path &file, const std::function<void(std::exception_ptr)> &done,
+                  std::exception_ptr error);
   void showPicture(std::span<const std::uint8_t> document);
   void dropPicture();
   void handOver();
