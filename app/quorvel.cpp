@@ -1,5 +1,6 @@
 // quorvel: shows the periodic table chart and prints it.
 #include "app/Main.h"
+#include "document/lok_view.h"
 #include "printing/cups_spooler.h"
 
 int main() {
@@ -8,5 +9,5 @@ int main() {
   services.resources = builtInResources();
   services.printers = [] { return CupsSpooler::listQueues(); };
   services.spooler = std::make_shared<CupsSpooler>();
-  return runApplication(std::move(services));
+  exitAfterEngine(runApplication(std::move(services)));
 }

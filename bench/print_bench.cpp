@@ -13,9 +13,12 @@
 #include <exception>
 
 #include "bench_util.h"
+#include "document/lok_view.h"
 #include "harness.h"
 
-int main(int argc, char **argv) {
+namespace {
+
+int benchMain(int argc, char **argv) {
   using namespace quorvel;
   if (argc < 3 || argc > 4) {
     std::fprintf(stderr, "usage: %s DOC QUEUE [CLICKS]\n", argv[0]);
@@ -69,3 +72,8 @@ int main(int argc, char **argv) {
   std::printf("max_stall_ms=%.1f\n", bench::maxOf(stalls));
   return run.close() ? 0 : 1;
 }
+
+}  // namespace
+
+// The engine ran in this process: it ends as the program does.
+int main(int argc, char **argv) { quorvel::exitAfterEngine(benchMain(argc, argv)); }

@@ -9,10 +9,13 @@
 #include <json-glib/json-glib.h>
 
 #include <malloc.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <utility>
 
@@ -166,6 +169,13 @@ std::string pdfExportOptions(const std::string &pageRange) {
 }  // namespace
 
 const char *lokProgramDir() { return "/usr/lib/libreoffice/program"; }
+
+void exitAfterEngine(int status) {
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  _exit(status);
+}
 
 struct LokEngine::Shared {
   LokEngine *owner;  // cleared when the engine object goes

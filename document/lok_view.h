@@ -11,13 +11,15 @@
 #include <thread>
 #include <vector>
 
+// The engine's own type names: its structs' tags differ between releases
+// (7.4: _LibreOfficeKit; 26.8: LibreOfficeKitStruct), its typedefs do not.
+#include <LibreOfficeKit/LibreOfficeKit.h>
+
 #include "document/key_order.h"
 
-// The C libraries' own names, so that this header needs neither of them.
+// GTK's and cairo's names, so that this header needs neither library.
 // NOLINTBEGIN(bugprone-reserved-identifier)
 using GtkWidget = struct _GtkWidget;
-using LibreOfficeKitDocument = struct _LibreOfficeKitDocument;
-using LibreOfficeKit = struct _LibreOfficeKit;
 using cairo_t = struct _cairo;
 // NOLINTEND(bugprone-reserved-identifier)
 
@@ -25,6 +27,14 @@ namespace quorvel {
 
 // Where LibreOffice is installed.
 const char *lokProgramDir();
+
+// Ends a process that has loaded the engine, with `status`, once everything
+// of its own is done and removed: output is flushed, then the process ends
+// without running the static destructors of the libraries it loaded. On
+// LibreOffice 26.8 the engine's own crash in exit() (SIGSEGV in libswlo), even
+// after it was stopped; 7.4's do not. LibreOfficeKit hosts generally end
+// without them, and this program does so on every version.
+[[noreturn]] void exitAfterEngine(int status);
 
 // The engine, started on a thread of its own so that the window can come up
 // meanwhile (its start takes about half a second). The engine is process-wide:

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "document/engine_profile.h"
+#include "document/lok_view.h"
 #include "document/presentation.h"
 #include "document/view_geometry.h"
 
@@ -168,10 +169,12 @@ int run(int argc, char **argv) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  int status = 1;
   try {
-    return run(argc, argv);
+    status = run(argc, argv);
   } catch (const std::exception &e) {
     std::cerr << "render_presentation: " << e.what() << '\n';
-    return 1;
   }
+  // The work folder is gone by now.
+  exitAfterEngine(status);
 }

@@ -1,6 +1,25 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package needed to build, run and test quorvel.
+# Installs every package needed to build, run and test quorvel on Debian 12
+# or Debian 13.
 set -euo pipefail
+
+# The few names that differ between the two releases, chosen by the release
+# the machine says it is.
+codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+case $codename in
+  bookworm)
+    release_packages=(libclang-rt-14-dev)
+    ;;
+  trixie)
+    # The engine's GTK widget header has a package of its own here.
+    release_packages=(libreofficekit-dev-gtk libclang-rt-dev)
+    ;;
+  *)
+    echo "install-deps: this is ${codename:-an unknown release}; Quorvel is built and tested on" \
+      "Debian 12 (bookworm) and Debian 13 (trixie) only" >&2
+    exit 1
+    ;;
+esac
 
 packages=(
   # build
@@ -23,9 +42,10 @@ packages=(
   gnome-shell mutter xwayland wmctrl
   libxext-dev libxtst-dev  # the start-up benchmark watches the screen and clicks into it
   # checks
-  clang clang-format clang-tidy libclang-rt-14-dev appstream desktop-file-utils
+  clang clang-format clang-tidy appstream desktop-file-utils
   # the Debian package
   dpkg-dev debhelper lintian
+  "${release_packages[@]}"
 )
 
 missing=()

@@ -20,6 +20,7 @@
 
 #include "app/Main.h"
 #include "document/engine_profile.h"
+#include "document/lok_view.h"
 #include "printing/cups_spooler.h"
 
 namespace {
@@ -102,5 +103,5 @@ int main(int argc, char **argv) {
   services.resources = builtIn ? builtInResources() : ResourceTable(table);
   services.printers = [] { return CupsSpooler::listQueues(); };
   services.spooler = std::make_shared<CupsSpooler>();
-  return runApplication(std::move(services));
+  exitAfterEngine(runApplication(std::move(services)));
 }
