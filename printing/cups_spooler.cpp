@@ -162,7 +162,8 @@ void CupsSpooler::checkQueue(const std::string &queue, const StopFlag &stop) {
 }
 
 int CupsSpooler::submitPdf(const std::string &queue, const std::string &title,
-                           const std::vector<std::uint8_t> &pdf, int copies, const StopFlag &stop) {
+                           const std::vector<std::uint8_t> &pdf, const JobSettings &settings,
+                           const StopFlag &stop) {
   Http http = connect(5000, &stop);
   if (!http) schedulerDown();
   Dest dest(cups().cupsGetNamedDest(http.get(), queue.c_str(), nullptr));
@@ -176,9 +177,12 @@ int CupsSpooler::submitPdf(const std::string &queue, const std::string &title,
   // From here on a job may exist: the program waits for it to be sent or
   // withdrawn before it ends.
   const ExitHold hold;
+  // Only what the program itself decides; the queue's and the user's other
+  // defaults apply as they are.
   cups_option_t *options = nullptr;
-  int count = 0;
-  if (copies > 1) count = cups().cupsAddOption("copies", std::to_string(copies).c_str(), count, &options);
+  int count = cups().cupsAddOption(CUPS_COPIES, std::to_string(settings.copies).c_str(), 0, &options);
+  if (settings.sides == JobSides::OneSided)
+    count = cups().cupsAddOption(CUPS_SIDES, CUPS_SIDES_ONE_SIDED, count, &options);
   int job = 0;
   const ipp_status_t created =
       cups().cupsCreateDestJob(http.get(), dest.get(), info.get(), &job, title.c_str(), count, options);

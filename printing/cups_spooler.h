@@ -19,7 +19,7 @@ public:
 
   void checkQueue(const std::string &queue, const StopFlag &stop) override;
   int submitPdf(const std::string &queue, const std::string &title, const std::vector<std::uint8_t> &pdf,
-                int copies, const StopFlag &stop) override;
+                const JobSettings &settings, const StopFlag &stop) override;
 };
 
 }  // namespace quorvel

@@ -13,9 +13,13 @@ std::vector<int> carryOutPrintOut(const PrintOutRequest &request, const PrintOut
   if (ctx.printer.empty()) throw OleServerError("Принтер не выбран");
   const std::vector<int> pages = selectPages(request.pages, request.pageType, ctx.pageCount);
 
+  // A queue that prints on both sides by default would put the fronts on
+  // both sides of a sheet, and the turned stack would no longer match.
+  const JobSettings settings{request.copies,
+                             request.manualDuplex ? JobSides::OneSided : JobSides::QueueDefault};
   std::vector<int> jobs;
   auto send = [&](const std::vector<int> &side) {
-    jobs.push_back(ctx.submit(ctx.render(formatPageRange(side))));
+    jobs.push_back(ctx.submit(ctx.render(formatPageRange(side)), settings));
   };
   if (!request.manualDuplex || pages.size() == 1) {
     send(pages);
@@ -57,11 +61,11 @@ void SpoolerPrintService::printOut(const std::string &printer, const PrintOutReq
   ctx.title = document.title;
   ctx.pageCount = document.pageCount;
   ctx.render = document.render;
-  ctx.submit = [this, printer, title = document.title,
-                copies = request.copies](std::vector<std::uint8_t> pdf) {
+  ctx.submit = [this, printer, title = document.title](std::vector<std::uint8_t> pdf,
+                                                       const JobSettings &settings) {
     return bounded<int>(
-        printer, [printer, title, copies, pdf = std::move(pdf)](PrintSpooler &s, const StopFlag &stop) {
-          return s.submitPdf(printer, title, pdf, copies, stop);
+        printer, [printer, title, settings, pdf = std::move(pdf)](PrintSpooler &s, const StopFlag &stop) {
+          return s.submitPdf(printer, title, pdf, settings, stop);
         });
   };
   ctx.confirm = m_confirm;

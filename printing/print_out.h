@@ -15,6 +15,17 @@
 
 namespace quorvel {
 
+// What a job itself asks of the printer. Nothing else is set: paper, colour,
+// quality and the rest stay as the queue and the user have them.
+enum class JobSides {
+  QueueDefault,  // no sides sent: the queue's own setting stands
+  OneSided,      // a pass of two-sided printing by hand, whatever the queue's default
+};
+struct JobSettings {
+  int copies = 1;  // always sent: a queue may default to more
+  JobSides sides = JobSides::QueueDefault;
+};
+
 // The print system. Every call may wait on a printer or a server, so it is
 // made off the GUI thread; once `stop` is set it gives up as soon as it can
 // and leaves no job behind.
@@ -26,7 +37,8 @@ public:
   virtual void checkQueue(const std::string &queue, const StopFlag &stop) = 0;
   // Returns the job id; throws OleServerError with the spooler's text.
   virtual int submitPdf(const std::string &queue, const std::string &title,
-                        const std::vector<std::uint8_t> &pdf, int copies, const StopFlag &stop) = 0;
+                        const std::vector<std::uint8_t> &pdf, const JobSettings &settings,
+                        const StopFlag &stop) = 0;
 };
 
 inline constexpr const char *kBackSidesPrompt =
@@ -48,7 +60,7 @@ struct PrintOutContext {
   int pageCount = 0;
   std::function<std::vector<std::uint8_t>(const std::string &pageRange)> render;
   // Hands one side's PDF to the printer; returns the job id.
-  std::function<int(std::vector<std::uint8_t> pdf)> submit;
+  std::function<int(std::vector<std::uint8_t> pdf, const JobSettings &settings)> submit;
   std::function<bool(const std::string &prompt)> confirm;  // true for OK
 };
 

@@ -5,7 +5,8 @@
 #
 #   cups-harness.sh start DIR [PORT]          prints the CUPS_SERVER value; with
 #                                             PORT it also listens on 127.0.0.1:PORT
-#   cups-harness.sh add-queue DIR NAME [capture|fail]
+#   cups-harness.sh add-queue DIR NAME [capture|fail] [NAME-default=VALUE...]
+#                                             the queue's own defaults, as lpadmin -o sets them
 #   cups-harness.sh disable|enable DIR NAME   stop/start processing jobs
 #   cups-harness.sh reject|accept DIR NAME    refuse/accept new jobs
 #   cups-harness.sh delete-queue DIR NAME
@@ -21,7 +22,7 @@ CUPSD=${CUPS_HARNESS_CUPSD:-/usr/sbin/cupsd}
 die() { echo "cups-harness: $*" >&2; exit 1; }
 
 usage() {
-    sed -n '2,14p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -192,6 +193,11 @@ cmd_add_queue() {
     local name=${2:-} mode=${3:-capture}
     [ -n "$name" ] || usage
     need_running
+    local defaults=() d
+    for d in "${@:4}"; do
+        [[ $d =~ ^[a-z-]+-default=[^[:space:]]+$ ]] || die "not a queue default: '$d'"
+        defaults+=(-o "$d")
+    done
     local uri
     case $mode in
         capture) uri="capture:/store" ;;
@@ -202,7 +208,7 @@ cmd_add_queue() {
     # lpadmin warns that raw queues are deprecated; that line is dropped.
     local err
     if ! err=$(lpadmin -h "$SOCK" -p "$name" -E -v "$uri" -m raw \
-            -D "quorvel test queue ($mode)" 2>&1); then
+            -D "quorvel test queue ($mode)" "${defaults[@]}" 2>&1); then
         printf '%s\n' "$err" >&2
         die "lpadmin could not create queue '$name'"
     fi

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
 #include <thread>
 #include <utility>
 
@@ -193,17 +194,28 @@ std::vector<CapturedJob> capturedJobs(const std::string &printer) {
   for (const auto &entry : fs::directory_iterator(cupsDir() / "out", ec)) {
     if (entry.path().extension() != ".meta") continue;
     std::ifstream in(entry.path());
-    CapturedJob job{0, {}, {}, {}};
+    CapturedJob job{0, {}, {}, {}, 0, {}};
     for (std::string line; std::getline(in, line);) {
       if (line.starts_with("job-id=")) job.id = std::atoi(line.c_str() + 7);
       if (line.starts_with("title=")) job.title = line.substr(6);
       if (line.starts_with("file=")) job.pdf = cupsDir() / "out" / line.substr(5);
       if (line.starts_with("printer=")) job.printer = line.substr(8);
+      if (line.starts_with("copies=")) job.copies = std::atoi(line.c_str() + 7);
+      if (line.starts_with("options=")) job.options = line.substr(8);
     }
     if (job.printer == printer) jobs.push_back(job);
   }
   std::sort(jobs.begin(), jobs.end(), [](auto &a, auto &b) { return a.id < b.id; });
   return jobs;
+}
+
+std::string CapturedJob::option(const std::string &name) const {
+  // Blank-separated name=value pairs; the values looked up here have no blanks.
+  const std::string key = name + "=";
+  std::istringstream words(options);
+  for (std::string word; words >> word;)
+    if (word.starts_with(key)) return word.substr(key.size());
+  return {};
 }
 
 bool waitForJobs(const std::string &printer, std::size_t n, int timeoutMs) {

@@ -97,6 +97,10 @@ struct CapturedJob {
   std::string title;
   std::string printer;
   std::filesystem::path pdf;
+  int copies;           // as the scheduler handed them to the backend
+  std::string options;  // the job's options as the backend got them
+  // The value of one option ("sides"); empty when the job has none.
+  std::string option(const std::string &name) const;
 };
 // The jobs the capture queue `printer` has received, by job id.
 std::vector<CapturedJob> capturedJobs(const std::string &printer);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 
 #include "harness.h"
 #include "printing/cups_spooler.h"
@@ -60,6 +61,26 @@ std::vector<fs::path> spooled(const fs::path &dir) {
   return files;
 }
 
+// How a printer simulator is to print each document it has taken in full,
+// oldest first: "copies sides", each as the job asked or else the printer's
+// own default. (CUPS does not pass on copies=1, the printer's default anyway.)
+std::vector<std::string> received(const fs::path &dir) {
+  std::vector<std::string> jobs;
+  for (const fs::path &pdf : spooled(dir)) {
+    std::ifstream in(pdf.string() + ".attrs");
+    if (!in) break;  // its print command has not run yet, nor for any later one
+    std::map<std::string, std::string> attrs;
+    for (std::string line; std::getline(in, line);)
+      if (const auto eq = line.find('='); eq != std::string::npos)
+        attrs[line.substr(0, eq)] = line.substr(eq + 1);
+    auto asked = [&](const std::string &name) {
+      return attrs.contains(name) ? attrs[name] : attrs[name + "_DEFAULT"];
+    };
+    jobs.push_back(asked("IPP_COPIES") + " " + asked("IPP_SIDES"));
+  }
+  return jobs;
+}
+
 class NetPrint : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -69,7 +90,12 @@ protected:
   }
 
   TForm1 &start() {
-    m_run = std::make_unique<FormRun>(cupsServices(chartTable(m_doc)));
+    FormServices s = cupsServices(chartTable(m_doc));
+    s.confirm = [this](const std::string &) {
+      ++m_questions;
+      return m_answer;
+    };
+    m_run = std::make_unique<FormRun>(std::move(s));
     EXPECT_TRUE(m_run->showAndStart());
     EXPECT_TRUE(m_run->boxes().empty()) << m_run->boxes().front().text;
     // The engine's first PDF export reads its export code in (tens of ms
@@ -108,10 +134,11 @@ protected:
 
   // Clicks the button with "все" or a page list; returns how long the click
   // took and records the main loop's longest stall during it.
-  double click(const std::string &pageList = "") {
+  double click(const std::string &pageList = "", bool twoSided = false) {
     TForm1 &form = m_run->form();
     form.setRadioGroupIndex(pageList.empty() ? 0 : 1);
     form.Edit1().set_text(pageList);
+    form.CheckBox1().set_active(twoSided);
     pumpFor(100);
     m_probe.reset();
     const auto t0 = Clock::now();
@@ -129,6 +156,8 @@ protected:
   std::unique_ptr<FormRun> m_run;
   LoopProbe m_probe;
   double m_stall = 0;
+  int m_questions = 0;  // the two-sided question, answered with m_answer
+  bool m_answer = true;
 };
 
 TEST_F(NetPrint, ADriverlessPrinterNeverUsedBeforePrintsAndIsListedOnce) {
@@ -158,6 +187,38 @@ TEST_F(NetPrint, ADriverlessPrinterNeverUsedBeforePrintsAndIsListedOnce) {
   // The queue now exists and is still one destination.
   const auto queues = CupsSpooler::listQueues();
   EXPECT_EQ(std::count(queues.begin(), queues.end(), printer), 1) << ::testing::PrintToString(queues);
+  EXPECT_TRUE(m_run->close());
+}
+
+// The same printer behind a queue set up to print two-sided and two copies:
+// one copy each time; each pass of two-sided printing by hand one-sided (the
+// printer itself could print on both sides); otherwise the queue's sides.
+TEST_F(NetPrint, ATwoSidedQueueGetsOneCopyAndEachPassByHandOneSided) {
+  const std::string queue = env("QUORVEL_TWO_SIDED_QUEUE");
+  const fs::path spool = env("QUORVEL_NET_SPOOL");
+  start();
+  ASSERT_TRUE(choosePrinter(m_run->form(), queue));
+  auto printed = [&](std::size_t n) {
+    EXPECT_TRUE(pumpUntil([&] { return received(spool).size() >= n; }, 30000)) << received(spool).size();
+    pumpFor(300);  // a surplus job would show up now
+    return received(spool);
+  };
+
+  click();
+  EXPECT_EQ(printed(1), (std::vector<std::string>{"1 two-sided-long-edge"}));
+  click("", true);  // "ОК"
+  EXPECT_EQ(m_questions, 1);
+  m_answer = false;
+  click("2-5", true);  // "Отмена"
+  EXPECT_EQ(m_questions, 2);
+  click("3", true);  // one page: no question
+  EXPECT_EQ(m_questions, 2);
+  EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+  EXPECT_EQ(printed(5), (std::vector<std::string>{"1 two-sided-long-edge", "1 one-sided", "1 one-sided",
+                                                  "1 one-sided", "1 one-sided"}));
+  std::vector<std::vector<int>> pages;
+  for (const fs::path &pdf : spooled(spool)) pages.push_back(pdfMarkers(pdf));
+  EXPECT_EQ(pages, (std::vector<std::vector<int>>{{1, 2, 3, 4, 5}, {1, 3, 5}, {2, 4}, {2, 4}, {3}}));
   EXPECT_TRUE(m_run->close());
 }
 

@@ -1,6 +1,8 @@
 // Printing end to end: the real window and engine, the real CUPS scheduler
 // started by tools/test.sh, and a queue that keeps what it receives. Each
 // test has queues of its own; the markers on the pages say what was sent.
+// The queues are set up as many school printers are, printing two-sided and
+// two copies unless a job says otherwise.
 #include <gtest/gtest.h>
 
 #include "harness.h"
@@ -13,11 +15,16 @@ std::string testQueueName(const char *suffix = "") {
   return std::string("q_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + suffix;
 }
 
+bool addQueue(const std::string &name) {
+  return cupsHarness({"add-queue", cupsDir().string(), name, "capture", "sides-default=two-sided-long-edge",
+                      "copies-default=2"});
+}
+
 class Print : public ::testing::Test {
 protected:
   void SetUp() override {
     if (cupsDir().empty()) GTEST_SKIP() << "no test print scheduler (run through tools/test.sh)";
-    ASSERT_TRUE(cupsHarness({"add-queue", cupsDir().string(), m_queue}));
+    ASSERT_TRUE(addQueue(m_queue));
     m_doc = readFile(dataFile("markers5.doc"));
   }
   void TearDown() override {
@@ -49,7 +56,8 @@ protected:
     form.Button1().clicked();
   }
 
-  // The pages of each job `queue` received, once `n` jobs are there.
+  // The pages of each job `queue` received, once `n` jobs are there. Each
+  // job asks for one copy, whatever the queue's default.
   std::vector<std::vector<int>> jobPages(std::size_t n, const std::string &queue = "") {
     const std::string q = queue.empty() ? m_queue : queue;
     EXPECT_TRUE(waitForJobs(q, n)) << capturedJobs(q).size() << " jobs of " << n;
@@ -57,10 +65,19 @@ protected:
     std::vector<std::vector<int>> pages;
     for (const CapturedJob &job : capturedJobs(q)) {
       EXPECT_EQ(job.title, "Периодическая система химических элементов");
+      EXPECT_EQ(job.copies, 1) << "job " << job.id << ": " << job.options;
       pages.push_back(pdfMarkers(job.pdf));
       EXPECT_EQ(pdfPageCount(job.pdf), static_cast<int>(pages.back().size()));
     }
     return pages;
+  }
+
+  // How each job the queue has received is printed: the job's own sides, or
+  // the queue's, which the scheduler fills in.
+  std::vector<std::string> jobSides() {
+    std::vector<std::string> sides;
+    for (const CapturedJob &job : capturedJobs(m_queue)) sides.push_back(job.option("sides"));
+    return sides;
   }
 
   const std::vector<Box> &boxes() { return m_run->boxes(); }
@@ -73,12 +90,14 @@ protected:
 };
 
 using Pages = std::vector<std::vector<int>>;
+using Sides = std::vector<std::string>;
 
 TEST_F(Print, QueueIsListedAndAllPagesGoAsOneJob) {
   start();
   ASSERT_TRUE(choosePrinter(m_queue));
   click(0);
   EXPECT_EQ(jobPages(1), (Pages{{1, 2, 3, 4, 5}}));
+  EXPECT_EQ(jobSides(), (Sides{"two-sided-long-edge"}));  // without the box, the queue's setting
   EXPECT_TRUE(boxes().empty()) << boxes().front().text;
   EXPECT_TRUE(m_prompts.empty());
 }
@@ -106,8 +125,11 @@ TEST_F(Print, OddAndEvenPagesAndASecondClickPrintsAgain) {
 TEST_F(Print, ManualTwoSidedPrintsFrontsThenAsksThenBacks) {
   start();
   ASSERT_TRUE(choosePrinter(m_queue));
+  // Each pass one-sided, though the queue prints two-sided: the fronts on
+  // both sides of a sheet would not match the turned stack.
   click(0, "", true);
   EXPECT_EQ(jobPages(2), (Pages{{1, 3, 5}, {2, 4}}));
+  EXPECT_EQ(jobSides(), Sides(2, "one-sided"));
   ASSERT_EQ(m_prompts.size(), 1u);
   EXPECT_EQ(m_prompts[0], kBackSidesPrompt);
 
@@ -115,9 +137,11 @@ TEST_F(Print, ManualTwoSidedPrintsFrontsThenAsksThenBacks) {
   m_answer = false;
   click(1, "2-5", true);
   EXPECT_EQ(jobPages(3), (Pages{{1, 3, 5}, {2, 4}, {2, 4}}));
+  EXPECT_EQ(jobSides(), Sides(3, "one-sided"));
   EXPECT_EQ(m_prompts.size(), 2u);
   click(1, "3", true);
   EXPECT_EQ(jobPages(4), (Pages{{1, 3, 5}, {2, 4}, {2, 4}, {3}}));
+  EXPECT_EQ(jobSides(), Sides(4, "one-sided"));
   EXPECT_EQ(m_prompts.size(), 2u);
   EXPECT_TRUE(boxes().empty()) << boxes().front().text;
 }
@@ -168,7 +192,7 @@ TEST_F(Print, GoneStoppedAndRefusingQueuesAreErrorsUntilMended) {
   EXPECT_EQ(boxes()[2].text, "Принтер «" + m_queue + "» не найден в системе печати.");
 
   // Mended: the same entry of the list prints again.
-  ASSERT_TRUE(cupsHarness({"add-queue", cupsDir().string(), m_queue}));
+  ASSERT_TRUE(addQueue(m_queue));
   EXPECT_EQ(form.ComboBox1().get_active_row_number(), row);
   click(1, "1");
   EXPECT_EQ(jobPages(1), (Pages{{1}}));
@@ -178,7 +202,7 @@ TEST_F(Print, GoneStoppedAndRefusingQueuesAreErrorsUntilMended) {
 TEST_F(Print, QueueNamesArePassedUnchanged) {
   // CUPS allows any printable character in a name but space, tab, '/', '\\', '#' and quotes.
   const std::string odd = testQueueName("_Кабинет-химии.№2");
-  ASSERT_TRUE(cupsHarness({"add-queue", cupsDir().string(), odd}));
+  ASSERT_TRUE(addQueue(odd));
   start();
   ASSERT_TRUE(choosePrinter(odd)) << "not listed";
   click(1, "2");

@@ -5,8 +5,10 @@
 #   - a private /run with its own system bus and avahi-daemon;
 #   - a private /etc/nsswitch.conf that resolves .local names (libnss-mdns);
 #   - a CUPS scheduler (cups-harness.sh) with one capture queue, local_queue;
-#   - ippeveprinter "Quorvel Net", a driverless IPP printer that keeps each
-#     document it gets;
+#   - ippeveprinter "Quorvel Net", a driverless IPP printer that can print on
+#     both sides and keeps each document it gets, with the job's attributes;
+#   - a queue for it set up by hand, as many school printers are: two-sided
+#     and two copies unless a job says otherwise;
 #   - ippeveprinter "Quorvel Silent", announced but stopped (SIGSTOP);
 #   - "Quorvel Nowhere", announced on a host name that does not resolve;
 #   - a second, "remote" CUPS scheduler on 127.0.0.1 with one capture queue.
@@ -19,7 +21,11 @@
 # COMMAND sees CUPS_SERVER, QUORVEL_CUPS_DIR and QUORVEL_CUPS_HARNESS as
 # under tools/test.sh, and:
 #   QUORVEL_LOCAL_QUEUE                       the capture queue
-#   QUORVEL_NET_PRINTER / QUORVEL_NET_SPOOL   the working printer, its folder
+#   QUORVEL_NET_PRINTER / QUORVEL_NET_SPOOL   the working printer, its folder: each
+#                                             document N-NAME.pdf, and N-NAME.pdf.attrs with
+#                                             the job's attributes as the printer got them
+#                                             (IPP_SIDES=..., and the printer's own IPP_SIDES_DEFAULT=...)
+#   QUORVEL_TWO_SIDED_QUEUE                   the queue for it, two-sided, two copies
 #   QUORVEL_NET_SILENT                        the stopped one
 #   QUORVEL_NET_NOWHERE                       the one whose host does not resolve
 #   QUORVEL_REMOTE_SERVER / QUORVEL_REMOTE_DIR / QUORVEL_REMOTE_QUEUE
@@ -31,7 +37,7 @@ HARNESS="$HERE/../cups/cups-harness.sh"
 skip() { echo "netprint-fixture: $*; skipped" >&2; exit 77; }
 
 if [ "${1:-}" != --inside ]; then
-    [ $# -gt 0 ] || { sed -n '2,26p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+    [ $# -gt 0 ] || { sed -n '2,32p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2; exit 2; }
     [ "$(id -u)" = 0 ] || skip "needs root"
     for tool in unshare ip dbus-daemon avahi-daemon avahi-publish ippeveprinter; do
         command -v "$tool" >/dev/null || skip "$tool missing (tools/install-deps.sh)"
@@ -132,10 +138,20 @@ remote_port=8631
 export QUORVEL_REMOTE_SERVER="127.0.0.1:$remote_port" QUORVEL_REMOTE_DIR="$remote_dir"
 export QUORVEL_REMOTE_QUEUE=remote_queue
 
-# name PORT: an IPP Everywhere printer taking PDF, keeping each document.
+# The printers' print command: it keeps the attributes of each job (given
+# to it as IPP_* variables) next to the job's document.
+cat >"$work/keep-attributes" <<'EOF'
+#!/bin/sh
+env | grep '^IPP_' | sort >"$1.attrs.part" && mv -f "$1.attrs.part" "$1.attrs"
+EOF
+chmod 0755 "$work/keep-attributes"
+
+# name PORT: an IPP Everywhere printer taking PDF, two-sided if asked,
+# keeping each document.
 printer() {
     mkdir -p "$work/spool-$2"
-    ippeveprinter -f application/pdf -k -d "$work/spool-$2" -p "$2" "$1" >"$work/ippeve-$2.log" 2>&1 &
+    ippeveprinter -2 -f application/pdf -k -c "$work/keep-attributes" -d "$work/spool-$2" -p "$2" "$1" \
+        >"$work/ippeve-$2.log" 2>&1 &
     pids+=($!)
     ippeve_pid=$!
 }
@@ -159,6 +175,17 @@ for name in Quorvel.032Net Quorvel.032Silent Quorvel.032Nowhere; do
 done
 wait_for 15 ipptool -q ipp://127.0.0.1:8632/ipp/print get-printer-attributes.test ||
     fail "Quorvel Net does not answer"
+# Its queue set up by hand. Such a queue takes its sides from its driver's
+# Duplex setting (a sides-default of its own is not kept), so that is set,
+# once the scheduler has made the driver from the printer (it does so after
+# lpadmin has returned).
+ppd="$cups_dir/ppd/two_sided_queue.ppd"
+lpadmin -p two_sided_queue -E -v ipp://127.0.0.1:8632/ipp/print -m everywhere &&
+    wait_for 15 grep -q '^\*DefaultDuplex:' "$ppd" &&
+    lpadmin -p two_sided_queue -o Duplex=DuplexNoTumble -o copies-default=2 &&
+    wait_for 15 grep -q '^\*DefaultDuplex: DuplexNoTumble' "$ppd" ||
+    fail "cannot set up the two-sided queue"
+export QUORVEL_TWO_SIDED_QUEUE=two_sided_queue
 kill -STOP "$silent_pid"
 
 "$@"

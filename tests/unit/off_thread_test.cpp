@@ -206,7 +206,7 @@ struct SlowSpooler : PrintSpooler {
     record("check " + queue);
   }
   int submitPdf(const std::string &queue, const std::string &title, const std::vector<std::uint8_t> &pdf,
-                int copies, const StopFlag &stop) override {
+                const JobSettings &settings, const StopFlag &stop) override {
     const int job = ++jobs;
     if (job == hangOnJob) {
       hang(stop);
@@ -214,7 +214,8 @@ struct SlowSpooler : PrintSpooler {
       throw OleServerError(printerNotAnswering(queue));
     }
     record("job " + std::to_string(job) + " " + queue + " " + title + " " +
-           std::string(pdf.begin(), pdf.end()) + " x" + std::to_string(copies));
+           std::string(pdf.begin(), pdf.end()) + " x" + std::to_string(settings.copies) +
+           (settings.sides == JobSides::OneSided ? " one-sided" : ""));
     return job;
   }
 };
@@ -257,7 +258,8 @@ TEST(SpoolerPrintService, JobsGoThroughTheSpoolerOffTheGuiThread) {
   PrintOutRequest req;
   req.manualDuplex = true;
   r.service.printOut("Кабинет", req, r.doc);
-  EXPECT_EQ(r.log(), (Lines{"check Кабинет", "job 1 Кабинет Таблица 1,3 x1", "job 2 Кабинет Таблица 2 x1"}));
+  EXPECT_EQ(r.log(), (Lines{"check Кабинет", "job 1 Кабинет Таблица 1,3 x1 one-sided",
+                            "job 2 Кабинет Таблица 2 x1 one-sided"}));
   EXPECT_EQ(r.questions, 1);
 }
 
@@ -275,7 +277,8 @@ TEST(SpoolerPrintService, APrinterThatDoesNotAnswerIsNamedAndNothingIsLeft) {
   PrintOutRequest req;
   req.manualDuplex = true;
   EXPECT_EQ(r.error([&] { r.service.printOut("Сетевой", req, r.doc); }), "Принтер «Сетевой» не отвечает");
-  EXPECT_EQ(r.log(), (Lines{"check gave up Сетевой", "job 1 Сетевой Таблица 1,3 x1", "cancelled 2"}));
+  EXPECT_EQ(r.log(),
+            (Lines{"check gave up Сетевой", "job 1 Сетевой Таблица 1,3 x1 one-sided", "cancelled 2"}));
 
   // The next click goes through.
   r.service.printOut("Сетевой", PrintOutRequest{}, r.doc);

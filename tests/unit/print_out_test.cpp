@@ -9,11 +9,15 @@ using namespace quorvel;
 namespace {
 
 struct FakeSpooler {
-  std::vector<std::string> jobs;  // "queue|title|pages"
+  std::vector<std::string> jobs;      // "queue|title|pages"
+  std::vector<std::string> settings;  // "copies sides" of each job
   bool refuse = false;
-  int submitPdf(const std::string &q, const std::string &t, const std::vector<std::uint8_t> &pdf) {
+  int submitPdf(const std::string &q, const std::string &t, const std::vector<std::uint8_t> &pdf,
+                const JobSettings &s) {
     if (refuse) throw OleServerError("Принтер «" + q + "» не принял задание");
     jobs.push_back(q + "|" + t + "|" + std::string(pdf.begin(), pdf.end()));
+    settings.push_back(std::to_string(s.copies) +
+                       (s.sides == JobSides::OneSided ? " one-sided" : " queue's sides"));
     return static_cast<int>(jobs.size());
   }
 };
@@ -29,8 +33,9 @@ struct PrintRun {
     c.printer = "pdf";
     c.title = "Таблица";
     c.pageCount = pages;
-    c.submit = [this, printer = c.printer, title = c.title](std::vector<std::uint8_t> pdf) {
-      return spooler.submitPdf(printer, title, pdf);
+    c.submit = [this, printer = c.printer, title = c.title](std::vector<std::uint8_t> pdf,
+                                                            const JobSettings &s) {
+      return spooler.submitPdf(printer, title, pdf, s);
     };
     c.render = [this](const std::string &range) {
       rendered.push_back(range);
@@ -64,6 +69,8 @@ TEST(PrintOut, OneJobOfExactlyTheChosenPages) {
   carryOutPrintOut(req("1-3", 1, false), r.ctx(4));
   EXPECT_EQ(r.spooler.jobs,
             (Jobs{"pdf|Таблица|1,2,3,4", "pdf|Таблица|2,3", "pdf|Таблица|2,4", "pdf|Таблица|1,3"}));
+  // One copy each, said every time; the sides are left to the queue.
+  EXPECT_EQ(r.spooler.settings, Jobs(4, "1 queue's sides"));
   EXPECT_TRUE(r.prompts.empty());
 }
 
@@ -71,6 +78,7 @@ TEST(PrintOut, ManualDuplexAsksBetweenSides) {
   PrintRun r;
   carryOutPrintOut(req(std::nullopt, 0, true), r.ctx(5));
   EXPECT_EQ(r.spooler.jobs, (Jobs{"pdf|Таблица|1,3,5", "pdf|Таблица|2,4"}));
+  EXPECT_EQ(r.spooler.settings, (Jobs{"1 one-sided", "1 one-sided"}));
   ASSERT_EQ(r.prompts.size(), 1u);
   EXPECT_EQ(r.prompts[0], kBackSidesPrompt);
 
@@ -78,13 +86,15 @@ TEST(PrintOut, ManualDuplexAsksBetweenSides) {
   cancelled.answer = false;
   carryOutPrintOut(req(std::nullopt, 1, true), cancelled.ctx(7));
   EXPECT_EQ(cancelled.spooler.jobs, (Jobs{"pdf|Таблица|1,5"}));  // fronts of 1,3,5,7
-  EXPECT_EQ(cancelled.rendered, (Jobs{"1,5"}));                  // backs never rendered
+  EXPECT_EQ(cancelled.spooler.settings, (Jobs{"1 one-sided"}));
+  EXPECT_EQ(cancelled.rendered, (Jobs{"1,5"}));  // backs never rendered
 }
 
 TEST(PrintOut, ManualDuplexOfOnePageIsOneJobWithoutPrompt) {
   PrintRun r;
   carryOutPrintOut(req(std::nullopt, 0, true), r.ctx(1));
   EXPECT_EQ(r.spooler.jobs, (Jobs{"pdf|Таблица|1"}));
+  EXPECT_EQ(r.spooler.settings, (Jobs{"1 one-sided"}));  // still one side of its sheet
   EXPECT_TRUE(r.prompts.empty());
 }
 
