@@ -1,7 +1,10 @@
 #!/bin/bash
 # Private CUPS scheduler for tests. Everything it owns lives under one
 # folder, and it listens only on DIR/cups.sock, so it never touches a system
-# cupsd or its queues. Must be run as root (cupsd needs it).
+# cupsd or its queues. As root, cupsd runs filters and backends as lp, as
+# installed; as an ordinary user (as CUPS's own test suite runs it) the
+# scheduler, its filters and backends all run as that user, who is also its
+# administrator.
 #
 #   cups-harness.sh start DIR [PORT]          prints the CUPS_SERVER value; with
 #                                             PORT it also listens on 127.0.0.1:PORT
@@ -67,9 +70,9 @@ AccessLog $DIR/log/access_log
 ErrorLog $DIR/log/error_log
 PageLog $DIR/log/page_log
 Printcap $DIR/printcap
-User lp
-Group lp
-SystemGroup root
+User $RUN_USER
+Group $RUN_GROUP
+SystemGroup $SYSTEM_GROUP
 PeerCred on
 FileDevice No
 CreateSelfSignedCerts no
@@ -88,8 +91,9 @@ DefaultShared No
 WebInterface No
 LogLevel debug
 MaxLogSize 0
-# Root is authenticated by peer credentials on the socket; only root may
-# change queues, anyone local may print.
+# The administrator (root, or the user running the scheduler) is known by
+# peer credentials on the socket; only they may change queues, anyone local
+# may print.
 DefaultAuthType Basic
 PreserveJobHistory Yes
 PreserveJobFiles No
@@ -136,16 +140,26 @@ build_serverbin() {
     for b in ipp ipps http https; do
         [ -e "$SYS_SERVERBIN/backend/$b" ] && ln -s "$SYS_SERVERBIN/backend/$b" "$sb/backend/$b"
     done
-    # A 0700 root-owned backend is run as root by cupsd, so it can write
-    # into DIR/out whatever the permissions of DIR are.
-    install -m 0700 -o root -g root "$BACKEND_SRC" "$sb/backend/capture"
+    # A 0700 backend owned by root is run as root by cupsd, so it can write
+    # into DIR/out whatever the permissions of DIR are. An ordinary user's
+    # scheduler runs it as that user, who owns DIR.
+    install -m 0700 "$BACKEND_SRC" "$sb/backend/capture"
+}
+
+# Who the scheduler runs as, and who may administer it.
+set_run_user() {
+    if [ "$(id -u)" = 0 ]; then
+        RUN_USER=lp RUN_GROUP=lp SYSTEM_GROUP=root
+    else
+        RUN_USER=$(id -un) RUN_GROUP=$(id -gn) SYSTEM_GROUP=$(id -gn)
+    fi
 }
 
 cmd_start() {
     need_dir "${1:-}"
     PORT=${2:-}
     [ -z "$PORT" ] || [[ $PORT =~ ^[0-9]+$ ]] || usage
-    [ "$(id -u)" = 0 ] || die "must run as root"
+    set_run_user
     [ -x "$CUPSD" ] || die "$CUPSD not found (apt-get install cups)"
     [ -f "$BACKEND_SRC" ] || die "missing $BACKEND_SRC"
     # sun_path holds 108 bytes including the terminating NUL.
@@ -156,7 +170,7 @@ cmd_start() {
     mkdir -p "$DIR" || die "cannot create $DIR"
     chmod 0755 "$DIR"
     mkdir -p "$DIR"/{spool/tmp,cache,state,ssl,log,ppd,out}
-    chown root:lp "$DIR/spool" "$DIR/spool/tmp" "$DIR/cache" "$DIR/state"
+    [ "$(id -u)" != 0 ] || chown root:lp "$DIR/spool" "$DIR/spool/tmp" "$DIR/cache" "$DIR/state"
     chmod 0710 "$DIR/spool"
     chmod 1770 "$DIR/spool/tmp"
     chmod 0770 "$DIR/cache"

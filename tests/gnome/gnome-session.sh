@@ -3,7 +3,8 @@
 # private PID, mount and network namespaces: its own /tmp, system bus,
 # session bus and accessibility bus. Everything started here ends with the
 # namespace, also when the test fails or is killed; the machine is not
-# changed.
+# changed. An ordinary user gets the namespaces through a user namespace of
+# their own.
 #
 #   gnome-session.sh WIDTHxHEIGHT PROGRAM COMMAND [ARGS...]
 #     installs PROGRAM as `quorvel` with its launcher and icon for the
@@ -14,8 +15,10 @@ if [ "${1:-}" != --inside ]; then
   for tool in gnome-shell Xwayland dbus-daemon unshare; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool missing" >&2; exit 77; }
   done
-  unshare --mount --pid --net --fork true 2>/dev/null || { echo "SKIP: no private namespaces here" >&2; exit 77; }
-  exec unshare --mount --pid --net --fork --kill-child --mount-proc "$0" --inside "$@"
+  userns=()
+  [ "$(id -u)" = 0 ] || userns=(--map-current-user --keep-caps)
+  unshare "${userns[@]}" --mount --pid --net --fork true 2>/dev/null || { echo "SKIP: no private namespaces here" >&2; exit 77; }
+  exec unshare "${userns[@]}" --mount --pid --net --fork --kill-child --mount-proc "$0" --inside "$@"
 fi
 shift
 size=$1 program=$(realpath "$2")

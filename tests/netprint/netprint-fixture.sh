@@ -14,7 +14,8 @@
 #   - a second, "remote" CUPS scheduler on 127.0.0.1 with one capture queue.
 # When COMMAND ends (or this script is killed) the namespace goes and with
 # it every process and mount: the machine's own files, buses and queues are
-# never touched.
+# never touched. An ordinary user gets the namespace through a user namespace
+# of their own (Debian's kernels allow it), and every daemon runs as them.
 #
 #   netprint-fixture.sh COMMAND [ARGS...]
 #
@@ -38,7 +39,11 @@ skip() { echo "netprint-fixture: $*; skipped" >&2; exit 77; }
 
 if [ "${1:-}" != --inside ]; then
     [ $# -gt 0 ] || { sed -n '2,32p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2; exit 2; }
-    [ "$(id -u)" = 0 ] || skip "needs root"
+    userns=()
+    if [ "$(id -u)" != 0 ]; then
+        userns=(--map-current-user --keep-caps)
+        unshare "${userns[@]}" --mount --net true 2>/dev/null || skip "no user namespaces here"
+    fi
     for tool in unshare ip dbus-daemon avahi-daemon avahi-publish ippeveprinter; do
         command -v "$tool" >/dev/null || skip "$tool missing (tools/install-deps.sh)"
     done
@@ -47,7 +52,7 @@ if [ "${1:-}" != --inside ]; then
     # A PID namespace: when this script's inner half ends, however it ends,
     # the kernel ends every daemon it started; ending the outer half (a test
     # timeout, Ctrl-C) ends the inner half through its clean-up.
-    exec unshare --mount --net --pid --fork --kill-child=TERM --mount-proc --propagation private -- "$0" --inside "$@"
+    exec unshare "${userns[@]}" --mount --net --pid --fork --kill-child=TERM --mount-proc --propagation private -- "$0" --inside "$@"
 fi
 shift
 [ -n "${NETPRINT_DEBUG:-}" ] && set -x
@@ -94,14 +99,36 @@ ip link set lo up && ip link set lo multicast on || fail "cannot set up loopback
 # Private /run: system bus, avahi's socket. XDG_RUNTIME_DIR moves along.
 mount -t tmpfs -o mode=0755 tmpfs /run || fail "cannot mount a private /run"
 mkdir -p /run/dbus /run/avahi-daemon /run/lock
-chown messagebus: /run/dbus 2>/dev/null
 mkdir -p -m 0700 "$work/runtime"
 export XDG_RUNTIME_DIR="$work/runtime"
 
 sed -E 's/^(hosts:).*/\1 files mdns4_minimal [NOTFOUND=return] dns/' /etc/nsswitch.conf >"$work/nsswitch.conf"
 mount --bind "$work/nsswitch.conf" /etc/nsswitch.conf || fail "cannot bind nsswitch.conf"
 
-dbus-daemon --system --nofork --nopidfile >"$work/dbus.log" 2>&1 &
+# The system bus of the namespace: anyone in it may own and call anything
+# (the machine's bus policy names users an ordinary user cannot become).
+cat >"$work/system-bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=/run/dbus/system_bus_socket</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_type="method_call"/>
+    <allow send_type="signal"/>
+    <allow send_type="method_return"/>
+    <allow send_type="error"/>
+    <allow receive_type="method_call"/>
+    <allow receive_type="signal"/>
+    <allow receive_type="method_return"/>
+    <allow receive_type="error"/>
+  </policy>
+</busconfig>
+CONF
+dbus-daemon --config-file="$work/system-bus.conf" --nofork --nopidfile >"$work/dbus.log" 2>&1 &
 pids+=($!)
 wait_for 10 test -S /run/dbus/system_bus_socket || fail "no system bus"
 export DBUS_SYSTEM_BUS_ADDRESS=unix:path=/run/dbus/system_bus_socket
@@ -121,6 +148,14 @@ enable-wide-area=no
 publish-hinfo=no
 publish-workstation=no
 CONF
+# avahi-daemon insists that its runtime folder belongs to its own user; for
+# an ordinary user, the namespace's user database names them so.
+if [ "$(id -u)" != 0 ]; then
+    awk -F: -v OFS=: -v u="$(id -u)" -v g="$(id -g)" '$1 == "avahi" { $3 = u; $4 = g } 1' /etc/passwd >"$work/passwd"
+    awk -F: -v OFS=: -v g="$(id -g)" '$1 == "avahi" { $3 = g } 1' /etc/group >"$work/group"
+    mount --bind "$work/passwd" /etc/passwd && mount --bind "$work/group" /etc/group ||
+        fail "cannot give avahi's name to $(id -un)"
+fi
 avahi-daemon -f "$work/avahi.conf" --no-drop-root --no-chroot --no-rlimits >"$work/avahi.log" 2>&1 &
 pids+=($!)
 wait_for 10 avahi-resolve -4 -n quorvel-fixture.local || fail "avahi does not answer: $(tail -n5 "$work/avahi.log")"
