@@ -8,11 +8,13 @@ set -euo pipefail
 codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
 case $codename in
   bookworm)
-    release_packages=(libclang-rt-14-dev)
+    release_packages=(fonts-liberation2 libclang-rt-14-dev)
     ;;
   trixie)
-    # The engine's GTK widget header has a package of its own here.
-    release_packages=(libreofficekit-dev-gtk libclang-rt-dev)
+    # The engine's GTK widget header has a package of its own here, and
+    # Liberation 2 is fonts-liberation (fonts-liberation2 is only its
+    # transitional name).
+    release_packages=(libreofficekit-dev-gtk fonts-liberation libclang-rt-dev)
     ;;
   *)
     echo "install-deps: this is ${codename:-an unknown release}; Quorvel is built and tested on" \
@@ -28,7 +30,7 @@ packages=(
   librsvg2-bin  # rsvg-convert: the window icon, drawn from its SVG at build time
   googletest libgtest-dev libgmock-dev
   # run: the document engine and fonts with Cyrillic coverage
-  libreoffice-writer libreoffice-core fonts-dejavu-core fonts-liberation2
+  libreoffice-writer libreoffice-core fonts-dejavu-core
   # the layout's font: Wine's metric-compatible Tahoma, registered by the program itself
   fonts-wine
   # test: print server, virtual X server, window manager, screenshots, PDF text

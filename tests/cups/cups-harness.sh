@@ -73,7 +73,6 @@ Printcap $DIR/printcap
 User $RUN_USER
 Group $RUN_GROUP
 SystemGroup $SYSTEM_GROUP
-PeerCred on
 FileDevice No
 CreateSelfSignedCerts no
 LogFilePerm 0644
