@@ -26,7 +26,13 @@ metainfo="$prefix/share/metainfo/$id.metainfo.xml"
 out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: $out"
 [ -z "$out" ] || fail "desktop-file-validate: $out"
 # The whole tree: the metadata, and the desktop entry its launchable names.
-out=$(appstreamcli validate-tree --no-net --strict "$prefix" 2>&1) || fail "appstreamcli validate-tree: $out"
+# Errors fail, and so does every warning but one: the program has no web site,
+# and AppStream 1.0 (Debian 13) warns of the missing homepage link, which no
+# release of this program can give (0.16 on Debian 12 does not ask for it).
+# (1.0 counts that warning as a failure, so its exit status cannot decide.)
+out=$(appstreamcli validate-tree --no-net "$prefix" 2>&1)
+grep -q 'Validation' <<<"$out" || fail "appstreamcli validate-tree: $out"
+! grep -E '^ *[EW]: ' <<<"$out" | grep -qv ': url-homepage-missing$' || fail "appstreamcli validate-tree: $out"
 
 key() { sed -n "s/^$1=//p" "$desktop" | head -n1; }
 exec_name=$(key Exec)
