@@ -14,9 +14,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <mutex>
+#include <string_view>
 #include <utility>
 
 #include "automation/automation.h"
@@ -166,6 +169,64 @@ std::string pdfExportOptions(const std::string &pageRange) {
   return options;
 }
 
+// The view hands each request (a key, a click, a zoom, a tile to paint) to
+// its worker thread in a GTask that only carries it: the worker carries the
+// request out and drops the task without a result, as nobody waits for one
+// (only the open and painted tiles are answered; a tile found painted already
+// is skipped). GLib 2.84 (Debian 13) reports each such task as critical when
+// it is freed, dozens on every start and at every key; GLib 2.74 (Debian 12)
+// does not. Exactly these reports are dropped: domain GLib-GIO, that message,
+// and a source object that is one of our views, alive (the task holds it).
+std::mutex g_viewsLock;
+std::vector<const void *> g_views;  // NOLINT(cert-err58-cpp): cannot throw
+
+void viewCreated(GtkWidget *view) {
+  {
+    const std::scoped_lock lock(g_viewsLock);
+    g_views.push_back(view);
+  }
+  g_object_weak_ref(
+      G_OBJECT(view),
+      [](gpointer, GObject *gone) {
+        const std::scoped_lock lock(g_viewsLock);
+        std::erase(g_views, static_cast<const void *>(gone));
+      },
+      nullptr);
+}
+
+std::string_view logField(const GLogField &field) {
+  const auto *text = static_cast<const char *>(field.value);
+  if (!text) return {};
+  return field.length < 0 ? std::string_view(text) : std::string_view(text, static_cast<std::size_t>(field.length));
+}
+
+bool isViewTaskReport(std::string_view domain, std::string_view message) {
+  constexpr std::string_view kSource = " (source object: ";
+  if (domain != "GLib-GIO" || !message.starts_with("GTask ") ||
+      message.find(") finalized without ever returning") == std::string_view::npos)
+    return false;
+  const std::size_t at = message.find(kSource);
+  if (at == std::string_view::npos) return false;
+  const std::string pointer(message.substr(at + kSource.size(), 32));
+  char *end = nullptr;
+  const auto value = static_cast<std::uintptr_t>(std::strtoull(pointer.c_str(), &end, 16));
+  if (end == pointer.c_str() || *end != ',') return false;
+  const std::scoped_lock lock(g_viewsLock);
+  return std::find(g_views.begin(), g_views.end(), reinterpret_cast<const void *>(value)) != g_views.end();
+}
+
+GLogWriterOutput writeLog(GLogLevelFlags level, const GLogField *fields, gsize count, gpointer data) {
+  if (level & G_LOG_LEVEL_CRITICAL) {
+    std::string_view domain, message;
+    for (gsize i = 0; i < count; ++i) {
+      if (std::strcmp(fields[i].key, "GLIB_DOMAIN") == 0) domain = logField(fields[i]);
+      if (std::strcmp(fields[i].key, "MESSAGE") == 0) message = logField(fields[i]);
+    }
+    if (isViewTaskReport(domain, message)) return G_LOG_WRITER_HANDLED;
+  }
+  return g_log_writer_default(level, fields, count, data);
+}
+
 }  // namespace
 
 const char *lokProgramDir() { return "/usr/lib/libreoffice/program"; }
@@ -238,6 +299,10 @@ LokView::LokView(LokEngine &engine) : m_programDir(engine.programDir()), m_profi
   if (!m_view) engineFailure("Не удалось запустить LibreOffice", error);
   engine.m_handedOver = true;
   g_object_ref_sink(m_view);
+  // The process's log writer, set once, before the view's worker runs.
+  static std::once_flag writer;
+  std::call_once(writer, [] { g_log_set_writer_func(writeLog, nullptr, nullptr); });
+  viewCreated(m_view);
   // While a zoom change waits, the view must not ask for tiles at the old
   // zoom: they would only keep the worker busy, and be lost at the change.
   m_drawHandler =

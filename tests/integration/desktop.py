@@ -101,26 +101,32 @@ def children(acc):
     return out
 
 
+def role(acc):
+    """The role's name as a screen reader reads it. libatspi 2.56 (Debian 13)
+    names a push button just "button"; 2.46 (Debian 12) "push button"."""
+    return "push button" if acc.get_role() == Atspi.Role.PUSH_BUTTON else acc.get_role_name()
+
+
 def walk(acc):
     yield acc
     for child in children(acc):
         yield from walk(child)
 
 
-def find_all(root, role, name=None, showing=True):
+def find_all(root, wanted, name=None, showing=True):
     def matches(a):
         try:
-            return a.get_role_name() == role and (name is None or a.get_name() == name) \
+            return role(a) == wanted and (name is None or a.get_name() == name) \
                 and (not showing or "showing" in states(a))
         except GLib.GError:
             return False  # gone meanwhile
     return [a for a in walk(root) if matches(a)]
 
 
-def find(root, role, name=None):
-    found = find_all(root, role, name)
+def find(root, wanted, name=None):
+    found = find_all(root, wanted, name)
     if len(found) != 1:
-        raise Failure("expected one %s %r, found %d" % (role, name, len(found)))
+        raise Failure("expected one %s %r, found %d" % (wanted, name, len(found)))
     return found[0]
 
 
@@ -152,7 +158,7 @@ class FocusWatch:
 
 
 def describe(acc):
-    return "%s %r" % (acc.get_role_name(), acc.get_name()) if acc is not None else "nothing"
+    return "%s %r" % (role(acc), acc.get_name()) if acc is not None else "nothing"
 
 
 # --- the program --------------------------------------------------------------
@@ -235,14 +241,14 @@ class Program:
     def focused(self):
         return self.focus.current()
 
-    def wait_focus(self, role, name=None, timeout=10):
+    def wait_focus(self, wanted, name=None, timeout=10):
         def there():
             f = self.focused()
-            return f is not None and f.get_role_name() == role and (name is None or f.get_name() == name)
+            return f is not None and role(f) == wanted and (name is None or f.get_name() == name)
         try:
-            wait_for("focus on %s %r" % (role, name), there, timeout)
+            wait_for("focus on %s %r" % (wanted, name), there, timeout)
         except Failure:
-            raise Failure("focus on %s, expected %s %r" % (describe(self.focused()), role, name))
+            raise Failure("focus on %s, expected %s %r" % (describe(self.focused()), wanted, name))
 
     def alive(self):
         return self.proc.poll() is None

@@ -29,7 +29,7 @@ BUTTON = " Щелкните сюда, чтобы начать печатать"
 
 def on_printer_list(acc):
     """The printer list as the focus shows it: its inner button, named after Label1."""
-    return acc is not None and acc.get_role_name() == "toggle button" and acc.get_name() == LIST_NAME
+    return acc is not None and d.role(acc) == "toggle button" and acc.get_name() == LIST_NAME
 
 
 @contextlib.contextmanager
@@ -130,8 +130,8 @@ class Strip(unittest.TestCase):
 
         # One group named "Страницы" holding exactly the four items that are
         # shown; the choice GTK keeps while none is chosen is not there.
-        groups = [a for a in d.walk(f) if a.get_name() == "Страницы" and a.get_role_name() != "label"]
-        self.assertEqual([g.get_role_name() for g in groups], ["panel"])
+        groups = [a for a in d.walk(f) if a.get_name() == "Страницы" and d.role(a) != "label"]
+        self.assertEqual([d.role(g) for g in groups], ["panel"])
         group = groups[0]
         self.assertEqual([t.get_name() for t in d.relations(group, "labelled-by")], ["Страницы"])
         items = d.find_all(group, "radio button")
@@ -152,7 +152,7 @@ class Strip(unittest.TestCase):
         # Nothing unnamed takes the focus.
         for acc in d.walk(f):
             if "focusable" in d.states(acc):
-                self.assertTrue(acc.get_name(), "unnamed %s can take the focus" % acc.get_role_name())
+                self.assertTrue(acc.get_name(), "unnamed %s can take the focus" % d.role(acc))
 
     def test_2_tab_and_shift_tab_follow_the_layout_table(self):
         self.assertTrue(on_printer_list(self.program.focused()))
@@ -224,7 +224,7 @@ class Strip(unittest.TestCase):
         """The message box up now: its accessible and the text it shows."""
         title = d.application_title(PROGRAM)
         box = d.wait_for("a message box", lambda: next(
-            (w for w in d.children(self.program.app()) if w.get_role_name() == role and "showing" in d.states(w)),
+            (w for w in d.children(self.program.app()) if d.role(w) == role and "showing" in d.states(w)),
             None), 15)
         texts = [label.get_name() for label in d.find_all(box, "label")]
         self.assertEqual(box.get_name(), title)
