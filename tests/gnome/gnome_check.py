@@ -182,7 +182,10 @@ def run(proc, focus, backend, shot, started):
 
     xid = None
     if backend == "x11":
-        xid = wait(lambda: out("xdotool", "search", "--name", f"^{TITLE}$").split(), 10)
+        # The program's own window: mutter 44 and later (Debian 13) draw X11
+        # frames in a client of their own, whose frame window bears the title too.
+        xid = wait(lambda: out("xdotool", "search", "--all", "--pid", str(proc.pid), "--name", f"^{TITLE}$").split(),
+                   10)
         xid = xid[0] if xid else None
         if not check(xid is not None, "its X11 window is found"):
             return
