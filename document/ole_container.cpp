@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "automation/word_model.h"
+#include "document/compound_file.h"
 #include "document/container_stream.h"
 #include "document/document_keys.h"
 #include "document/presentation.h"
@@ -289,6 +290,7 @@ void OleContainer::loadFromStream(std::span<const std::uint8_t> stream,
   release();
   m_openFailed = false;
   const ContainerContents contents = readContainerStream(stream);
+  if (!isReadableCompoundFile(contents.data)) throw OleSysError(kCompoundFileCorrupt);
   if (!m_env.privateDir) throw OleServerError("Нет папки для временных файлов");
 
   // The engine cannot open bytes from memory: it gets a private copy that

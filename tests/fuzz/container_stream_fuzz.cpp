@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "automation/automation.h"
+#include "document/compound_file.h"
 #include "document/container_stream.h"
 
 using namespace quorvel;
@@ -79,5 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     stream.resize(size + kContainerHeaderSize - 1);
     check(read(stream, back) == Result::CutShort, "truncated stream is a read fault");
   }
+
+  // The data as a compound file: any bytes are judged, within them (the
+  // sanitizers catch a read past the end) and in bounded time.
+  const bool readable = isReadableCompoundFile(input);
+  check(!readable || hasCompoundFileSignature(input), "a readable compound file has the signature");
   return 0;
 }

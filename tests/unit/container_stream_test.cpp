@@ -2,15 +2,28 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <numeric>
+#include <string>
 
 #include "automation/automation.h"
+#include "document/compound_file.h"
 
 using namespace quorvel;
 
 namespace {
 std::uint32_t u32At(const std::vector<std::uint8_t> &s, std::size_t at) {
   return s[at] | s[at + 1] << 8 | s[at + 2] << 16 | static_cast<std::uint32_t>(s[at + 3]) << 24;
+}
+
+void putU32(std::vector<std::uint8_t> &s, std::size_t at, std::uint32_t v) {
+  for (std::size_t i = 0; i < 4; ++i) s[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::vector<std::uint8_t> readFile(const std::string &name) {
+  std::ifstream in(std::string(QUORVEL_SOURCE_DIR) + "/" + name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 }  // namespace
 
@@ -68,4 +81,47 @@ TEST(ContainerStream, CompoundFileSignature) {
   EXPECT_FALSE(hasCompoundFileSignature(std::span(doc).first(7)));
   doc[7] = 0;
   EXPECT_FALSE(hasCompoundFileSignature(doc));
+}
+
+// The chart and the test documents, as LibreOffice wrote them, are readable;
+// each kind of damage is found, whatever the engine would make of it.
+TEST(CompoundFile, WrittenFilesReadDamagedOnesDoNot) {
+  for (const char *name : {"resources/p1.doc", "tests/data/markers5.doc", "tests/data/pages20.doc"}) {
+    const auto doc = readFile(name);
+    ASSERT_GT(doc.size(), 4096u) << name;
+    EXPECT_TRUE(isReadableCompoundFile(doc)) << name;
+  }
+  const auto good = readFile("tests/data/markers5.doc");
+  const std::size_t sector = 512;
+
+  auto wrecked = good;  // signature and header kept, everything after it not
+  for (std::size_t i = sector; i < wrecked.size(); ++i) wrecked[i] = static_cast<std::uint8_t>(i * 7);
+  EXPECT_FALSE(isReadableCompoundFile(wrecked));
+
+  EXPECT_FALSE(isReadableCompoundFile(std::span(good).first(good.size() / 2)));  // cut short
+  EXPECT_FALSE(isReadableCompoundFile(std::span(good).first(sector)));           // header only
+  EXPECT_FALSE(isReadableCompoundFile({}));
+
+  auto badOrder = good;
+  badOrder[28] = 0xFF;  // byte order mark
+  EXPECT_FALSE(isReadableCompoundFile(badOrder));
+
+  auto badShift = good;
+  badShift[30] = 12;  // version 3 with the sectors of version 4
+  EXPECT_FALSE(isReadableCompoundFile(badShift));
+
+  // The directory's chain pointing at itself: a loop, not an endless read.
+  auto loop = good;
+  const std::uint32_t dirStart = u32At(loop, 48);
+  const std::uint32_t fatSector = u32At(loop, 76);
+  putU32(loop, (fatSector + 1) * sector + 4 * dirStart, dirStart);
+  EXPECT_FALSE(isReadableCompoundFile(loop));
+
+  auto pastEnd = good;
+  putU32(pastEnd, 48, static_cast<std::uint32_t>(good.size() / sector + 5));  // directory beyond the data
+  EXPECT_FALSE(isReadableCompoundFile(pastEnd));
+
+  auto noRoot = good;
+  noRoot[(dirStart + 1) * sector + 66] = 1;  // the first entry a plain storage
+  EXPECT_FALSE(isReadableCompoundFile(noRoot));
 }
