@@ -1,6 +1,7 @@
 #include "automation/automation.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace quorvel {
 
@@ -15,6 +16,15 @@ std::string lower(std::string_view s) {
 
 constexpr std::uint32_t kTypeMismatch = 0x80020005u;
 constexpr std::uint32_t kMemberNotFound = 0x80020003u;
+
+// Storage failures, as a file operation reports them.
+constexpr std::uint32_t kPathNotFound = 0x80030003u;
+constexpr std::uint32_t kTooManyOpenFiles = 0x80030004u;
+constexpr std::uint32_t kAccessDenied = 0x80030005u;
+constexpr std::uint32_t kInsufficientMemory = 0x80030008u;
+constexpr std::uint32_t kWriteProtected = 0x80030013u;
+constexpr std::uint32_t kWriteFault = 0x8003001Du;
+constexpr std::uint32_t kMediumFull = 0x80030070u;
 
 }  // namespace
 
@@ -49,8 +59,33 @@ std::string systemMessage(std::uint32_t code) {
     case 0x80020004u: return "Параметр не найден";
     case 0x80020005u: return "Несоответствие типа";
     case 0x8002000Eu: return "Неверное число параметров";
+    case kPathNotFound: return "Не удается найти указанный путь";
+    case kTooManyOpenFiles: return "Недостаточно ресурсов для открытия еще одного файла";
+    case kAccessDenied: return "Отказано в доступе";
+    case kInsufficientMemory: return "Недостаточно памяти для завершения операции";
+    case kWriteProtected: return "Диск защищен от записи";
+    case kWriteFault: return "Ошибка диска при выполнении операции записи";
     case 0x8003001Eu: return "Не удалось прочитать данные документа";
+    case kMediumFull: return "Недостаточно места на диске для завершения операции";
+    case 0x80030109u: return "Файл составного документа поврежден";
     default: return {};
+  }
+}
+
+std::uint32_t fileErrorCode(int posixError) {
+  switch (posixError) {
+    case ENOSPC:
+    case EDQUOT: return kMediumFull;
+    case EACCES:
+    case EPERM: return kAccessDenied;
+    case EROFS: return kWriteProtected;
+    case ENOENT:
+    case ENOTDIR: return kPathNotFound;
+    case EMFILE:
+    case ENFILE: return kTooManyOpenFiles;
+    case ENOMEM: return kInsufficientMemory;
+    // EIO, and whatever else keeps the bytes from the disk.
+    default: return kWriteFault;
   }
 }
 

@@ -94,6 +94,9 @@ public:
 std::string trimServerDescription(std::string_view description);
 // The system text for a known failure code; empty when unknown.
 std::string systemMessage(std::uint32_t code);
+// The storage failure code for a file operation that failed with this errno
+// (disk full, no permission, input/output error ...).
+std::uint32_t fileErrorCode(int posixError);
 std::string unsupportedMemberText(std::string_view member);
 
 // An automation object. Members are looked up by name at call time, without

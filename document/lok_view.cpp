@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -25,6 +26,7 @@
 #include "automation/automation.h"
 #include "document/engine_profile.h"
 #include "document/key_order.h"
+#include "document/private_dir.h"
 
 namespace quorvel {
 
@@ -501,6 +503,29 @@ int LokView::applyZoomWhenIdle(void *view) {
 
 double LokView::zoom() const { return lok_doc_view_get_zoom(LOK_DOC_VIEW(m_view)); }
 
+namespace {
+
+// Why the engine wrote no pages, when the folder it writes them to is the
+// cause: a full or unwritable temporary folder is something the user can
+// mend. The engine does not say, so the folder is tried with several times
+// what a print-out of the chart takes.
+std::string exportFailure(const fs::path &scratch) {
+  constexpr std::size_t kPrintOutRoom = std::size_t{1} << 20;
+  std::string text = "LibreOffice не смог подготовить страницы к печати";
+  const std::string folder = "«" + scratch.string() + "»";
+  switch (folderWriteError(scratch, kPrintOutRoom)) {
+    case 0: return text;
+    case ENOSPC:
+    case EDQUOT: return text + ": нет места во временной папке " + folder;
+    case EACCES:
+    case EPERM:
+    case EROFS: return text + ": временная папка " + folder + " закрыта для записи";
+    default: return text + ": ошибка записи во временную папку " + folder;
+  }
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> LokView::exportPdf(const std::string &pageRange, const fs::path &scratch) {
   if (!m_doc) throw OleError("Operation not allowed on an empty OLE container");
   const fs::path out = scratch / "print.pdf";
@@ -518,7 +543,7 @@ std::vector<std::uint8_t> LokView::exportPdf(const std::string &pageRange, const
   // The export frees most of what it allocates; give those pages back rather
   // than let them sit in the allocator between print-outs.
   malloc_trim(0);
-  if (!ok || bytes.empty()) throw OleServerError("LibreOffice не смог подготовить страницы к печати");
+  if (!ok || bytes.empty()) throw OleServerError(exportFailure(scratch));
   return bytes;
 }
 

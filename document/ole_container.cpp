@@ -3,7 +3,6 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
-#include <fstream>
 
 #include "automation/word_model.h"
 #include "document/compound_file.h"
@@ -297,12 +296,9 @@ void OleContainer::loadFromStream(std::span<const std::uint8_t> stream,
   // is deleted as soon as the open has finished.
   const fs::path docDir = m_env.privateDir->sub("doc");
   const fs::path file = docDir / "p1.doc";
-  {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(contents.data.data()),
-              static_cast<std::streamsize>(contents.data.size()));
-    if (!out) throw OleSysError(0x80030070u);  // disk full
-  }
+  // The failure code says what kept the copy from the disk (full, no
+  // permission ...), as the user can do something about it.
+  if (const int error = writeWholeFile(file, contents.data)) throw OleSysError(fileErrorCode(error));
   showPicture(contents.data);
 
   // The engine starts once the window has drawn its next frame (the
@@ -339,6 +335,9 @@ void OleContainer::startEngine(const fs::path &file, const std::function<void(st
     try {
       // The engine's temporary files go to this run's folder too.
       setenv("TMPDIR", m_env.privateDir->sub("tmp").c_str(), 1);
+      // The print-outs' folder is made now: on a disk that fills up later a
+      // new folder cannot be made, and the print-out could not say why.
+      m_env.privateDir->sub("print");
       m_engine = std::make_unique<LokEngine>(m_env.privateDir->sub("profile"), m_env.engineDir);
     } catch (...) {
       return finishLoad(file, done, std::current_exception());

@@ -1,13 +1,16 @@
 #include "document/private_dir.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace quorvel {
 
@@ -29,6 +32,26 @@ pid_t ownerPid(const std::string &name) {
     pid = pid * 10 + (rest[i] - '0');
   }
   return pid;
+}
+
+// Writes all of `bytes` to `fd`, resuming after short writes (the one after
+// a short write tells why it was short); 0 or the errno.
+int writeAll(int fd, std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    bytes = bytes.subspan(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
+// Closes `fd`; `error` unless it is 0, else what closing said (some file
+// systems report a failed write only then).
+int closeKeepingError(int fd, int error) {
+  if (close(fd) != 0 && error == 0) error = errno;
+  return error;
 }
 
 }  // namespace
@@ -70,6 +93,29 @@ int PrivateDir::removeStale(const fs::path &root) {
     if (fs::remove_all(entry.path(), rec) > 0 && !rec) ++removed;
   }
   return removed;
+}
+
+int writeWholeFile(const fs::path &file, std::span<const std::uint8_t> bytes) {
+  const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  const int error = closeKeepingError(fd, writeAll(fd, bytes));
+  if (error != 0) unlink(file.c_str());
+  return error;
+}
+
+int folderWriteError(const fs::path &folder, std::size_t bytes) {
+  std::string name = (folder / ".room-XXXXXX").string();
+  const int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return errno;
+  unlink(name.c_str());  // gone whatever happens next; the space stays taken until closed
+  const std::vector<std::uint8_t> chunk(std::size_t{64} * 1024);
+  int error = 0;
+  for (std::size_t left = bytes; left > 0 && error == 0;) {
+    const std::size_t n = std::min(left, chunk.size());
+    error = writeAll(fd, std::span(chunk).first(n));
+    left -= n;
+  }
+  return closeKeepingError(fd, error);
 }
 
 }  // namespace quorvel

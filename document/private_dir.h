@@ -3,7 +3,10 @@
 // run ends.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <span>
 
 namespace quorvel {
 
@@ -28,5 +31,13 @@ public:
 private:
   std::filesystem::path m_path;
 };
+
+// Writes `bytes` to a new file `file` (mode 0600); 0, or the errno of what
+// failed. A file that could not be written whole is removed again.
+int writeWholeFile(const std::filesystem::path &file, std::span<const std::uint8_t> bytes);
+
+// Whether `bytes` more can be written into `folder` now: 0, or the errno of
+// the write that failed (ENOSPC, EACCES ...). The trial file is removed again.
+int folderWriteError(const std::filesystem::path &folder, std::size_t bytes);
 
 }  // namespace quorvel

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "harness.h"
 #include "printing/cups_spooler.h"
@@ -86,6 +87,26 @@ TEST(Faults, MissingLibreOfficeIsReportedAndTheWindowStaysUsable) {
   run->Button1().clicked();
   ASSERT_FALSE(run.boxes().empty());
   EXPECT_EQ(run.boxes().back().text, "Выберите принтер!");
+  EXPECT_TRUE(run.close()) << "files left in " << run.root();
+}
+
+// A temporary folder on a full file system (Debian 13 keeps /tmp in memory,
+// sized by RAM): the cause in words, and no part of the chart's copy left.
+TEST(Faults, FullTemporaryFolderAtStartIsReportedInWords) {
+  if (smallDisk().empty()) GTEST_SKIP() << "no small file system (run through small-disk.sh)";
+  FormRun run(listedPrinters(builtInResources(), {"A"}), smallDisk());
+  DiskFiller filler(smallDisk());
+  ASSERT_TRUE(filler.fill());
+  ASSERT_TRUE(run.showAndStart());
+  ASSERT_EQ(run.boxes().size(), 1u);
+  EXPECT_EQ(run.boxes()[0].text, "Недостаточно места на диске для завершения операции.");
+  EXPECT_TRUE(run.boxes()[0].error);
+  EXPECT_TRUE(run->oleContainer().isEmpty());
+  EXPECT_FALSE(run->oleContainer().showsPicture());
+  std::error_code ec;
+  for (const auto &e : std::filesystem::recursive_directory_iterator(run.root(), ec))
+    EXPECT_FALSE(e.is_regular_file()) << "left: " << e.path();
+  filler.release();
   EXPECT_TRUE(run.close()) << "files left in " << run.root();
 }
 

@@ -2,9 +2,13 @@
 
 #include "printing/cups_spooler.h"
 
+#include <fcntl.h>
 #include <glib.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -82,10 +86,10 @@ std::vector<std::uint8_t> readFile(const fs::path &path) {
 
 fs::path dataFile(const std::string &name) { return fs::path(QUORVEL_TEST_DATA_DIR) / name; }
 
-FormRun::FormRun(FormServices services) {
+FormRun::FormRun(FormServices services, const fs::path &under) {
   initGtk();
-  char tmpl[] = "/tmp/quorvel-form-test.XXXXXX";
-  m_root = mkdtemp(tmpl);
+  std::string tmpl = (under / "quorvel-form-test.XXXXXX").string();
+  m_root = mkdtemp(tmpl.data());
   services.privateRoot = m_root;
   m_form = TForm1::create(std::move(services));
   m_form->boxHook = [this](const std::string &text, bool error) { m_boxes.push_back({text, error}); };
@@ -114,6 +118,37 @@ bool FormRun::close() {
     for (const auto &e : fs::recursive_directory_iterator(m_root, ec))
       std::fprintf(stderr, "left: %s\n", e.path().c_str());
   return clean;
+}
+
+fs::path smallDisk() {
+  const char *dir = std::getenv("QUORVEL_SMALL_DISK");
+  return dir ? fs::path(dir) : fs::path();
+}
+
+DiskFiller::DiskFiller(const fs::path &folder) : m_file(folder / "filler") {}
+
+DiskFiller::~DiskFiller() { release(); }
+
+bool DiskFiller::fill() {
+  const int fd = open(m_file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const std::vector<char> chunk(1 << 20);
+  int error = 0;
+  // Down to single bytes: the last block is taken too.
+  for (std::size_t size = chunk.size(); size > 0;) {
+    if (write(fd, chunk.data(), size) >= 0 || errno == EINTR) continue;
+    error = errno;
+    if (error != ENOSPC) break;
+    size /= 2;
+  }
+  close(fd);
+  struct statvfs st {};
+  return error == ENOSPC && statvfs(m_file.parent_path().c_str(), &st) == 0 && st.f_bavail == 0;
+}
+
+void DiskFiller::release() {
+  std::error_code ec;
+  fs::remove(m_file, ec);
 }
 
 ResourceTable chartTable(const std::vector<std::uint8_t> &bytes) {

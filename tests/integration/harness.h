@@ -51,7 +51,8 @@ struct Box {
 // instead of shown, and nothing may be left in the folder once it is gone.
 class FormRun {
 public:
-  explicit FormRun(FormServices services);
+  // The private folder is made in `under`.
+  explicit FormRun(FormServices services, const std::filesystem::path &under = "/tmp");
   ~FormRun();
   TForm1 &form() { return *m_form; }
   TForm1 *operator->() { return m_form.get(); }
@@ -67,6 +68,26 @@ private:
   std::filesystem::path m_root;
   std::unique_ptr<TForm1> m_form;
   std::vector<Box> m_boxes;
+};
+
+// The small file system of this test's own (tests/integration/small-disk.sh
+// mounts it); empty when the test runs without one.
+std::filesystem::path smallDisk();
+
+// Fills the file system of `folder` to the last byte with one file of its
+// own, which goes again with release() or with the object.
+class DiskFiller {
+public:
+  explicit DiskFiller(const std::filesystem::path &folder);
+  ~DiskFiller();
+  DiskFiller(const DiskFiller &) = delete;
+  DiskFiller &operator=(const DiskFiller &) = delete;
+  // True once no byte more fits.
+  bool fill();
+  void release();
+
+private:
+  std::filesystem::path m_file;
 };
 
 // A resource table holding `bytes` as "p1".

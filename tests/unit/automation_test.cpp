@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "automation/word_model.h"
 
 using namespace quorvel;
@@ -59,10 +61,61 @@ TEST(Automation, ServerDescriptionsLoseTrailingBlanksControlsAndFullStops) {
   EXPECT_EQ(OleServerError("Ошибка.\n").what(), std::string("Ошибка"));
 }
 
+// Every code the program raises, and what the user reads for it.
 TEST(Automation, FailureCodesUseTheSystemTextOrTheCode) {
-  EXPECT_EQ(std::string(OleSysError(0x80020005u).what()), "Несоответствие типа");
-  EXPECT_EQ(std::string(OleSysError(0x8badf00du).what()), "OLE error 8badf00d");
-  EXPECT_EQ(std::string(OleSysError(0x1u).what()), "OLE error 00000001");
+  struct Case {
+    std::uint32_t code;
+    const char *text;
+  };
+  const Case cases[] = {
+      {0x80004001u, "Не реализовано"},
+      {0x8007000Eu, "Недостаточно памяти для завершения операции"},
+      {0x80020003u, "Элемент не найден"},
+      {0x80020004u, "Параметр не найден"},
+      {0x80020005u, "Несоответствие типа"},
+      {0x8003001Eu, "Не удалось прочитать данные документа"},
+      {0x80030109u, "Файл составного документа поврежден"},
+      // None of its own: the code, in eight digits.
+      {0x8badf00du, "OLE error 8badf00d"},
+      {0x1u, "OLE error 00000001"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.code);
+    EXPECT_EQ(std::string(OleSysError(c.code).what()), c.text);
+  }
+
+  // A file that could not be written: the code of what happened.
+  struct FileCase {
+    int error;
+    std::uint32_t code;
+    const char *text;
+  };
+  const char *full = "Недостаточно места на диске для завершения операции";
+  const char *denied = "Отказано в доступе";
+  const char *noPath = "Не удается найти указанный путь";
+  const char *noHandles = "Недостаточно ресурсов для открытия еще одного файла";
+  const char *writeFault = "Ошибка диска при выполнении операции записи";
+  const FileCase fileCases[] = {
+      {ENOSPC, 0x80030070u, full},
+      {EDQUOT, 0x80030070u, full},
+      {EACCES, 0x80030005u, denied},
+      {EPERM, 0x80030005u, denied},
+      {EROFS, 0x80030013u, "Диск защищен от записи"},
+      {ENOENT, 0x80030003u, noPath},
+      {ENOTDIR, 0x80030003u, noPath},
+      {EMFILE, 0x80030004u, noHandles},
+      {ENFILE, 0x80030004u, noHandles},
+      {ENOMEM, 0x80030008u, "Недостаточно памяти для завершения операции"},
+      {EIO, 0x8003001Du, writeFault},
+      // Whatever else keeps the bytes from the disk.
+      {EFBIG, 0x8003001Du, writeFault},
+      {EINVAL, 0x8003001Du, writeFault},
+  };
+  for (const FileCase &c : fileCases) {
+    SCOPED_TRACE(c.error);
+    EXPECT_EQ(fileErrorCode(c.error), c.code);
+    EXPECT_EQ(std::string(OleSysError(fileErrorCode(c.error)).what()), c.text);
+  }
 }
 
 TEST(Automation, MissingMarkerIsErrorTypeWithParamNotFound) {
