@@ -9,9 +9,11 @@
 #include <json-glib/json-glib.h>
 
 #include <malloc.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -229,6 +231,28 @@ GLogWriterOutput writeLog(GLogLevelFlags level, const GLogField *fields, gsize c
   return g_log_writer_default(level, fields, count, data);
 }
 
+// The engine puts its own handlers on the signals a desktop ends programs
+// with when it starts; its SIGHUP handler (7.4 and 26.8) ignores the signal,
+// so a program hung up on would never close. The program's own handlers
+// (which close the window) are put back once the engine has started.
+class KeepSignals {
+public:
+  KeepSignals() {
+    for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], nullptr, &m_saved[i]);
+  }
+  ~KeepSignals() {
+    for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &m_saved[i], nullptr);
+  }
+  KeepSignals(const KeepSignals &) = delete;
+  KeepSignals &operator=(const KeepSignals &) = delete;
+  KeepSignals(KeepSignals &&) = delete;
+  KeepSignals &operator=(KeepSignals &&) = delete;
+
+private:
+  static constexpr std::array<int, 3> kSignals{SIGTERM, SIGINT, SIGHUP};
+  std::array<struct sigaction, 3> m_saved{};
+};
+
 }  // namespace
 
 const char *lokProgramDir() { return "/usr/lib/libreoffice/program"; }
@@ -254,6 +278,7 @@ LokEngine::LokEngine(const fs::path &profileDir, std::string programDir)
   seedEngineProfile(profileDir);
   m_profileUrl = fileUrl(profileDir);
   m_thread = std::thread([this, shared = m_shared] {
+    const KeepSignals keep;
     m_office = lok_init_2(m_programDir.c_str(), m_profileUrl.c_str());
     if (!m_office) m_failure = "LibreOfficeKit не загружается из «" + m_programDir + "»";
     g_idle_add_full(
