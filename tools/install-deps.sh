@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs every package needed to build, run and test quorvel on Debian 12
 # or Debian 13.
+#
+#   tools/install-deps.sh [--list]   --list prints the names and installs nothing
 set -euo pipefail
 
 # The few names that differ between the two releases, chosen by the release
-# the machine says it is.
-codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+# the machine says it is (QUORVEL_OS_RELEASE: another os-release file, for
+# the test of this choice).
+codename=$(. "${QUORVEL_OS_RELEASE:-/etc/os-release}" 2>/dev/null && echo "${VERSION_CODENAME:-}")
 case $codename in
   bookworm)
     release_packages=(fonts-liberation2 libclang-rt-14-dev)
@@ -49,6 +52,10 @@ packages=(
   dpkg-dev debhelper lintian
   "${release_packages[@]}"
 )
+if [ "${1:-}" = --list ]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 
 missing=()
 for p in "${packages[@]}"; do
