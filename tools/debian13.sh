@@ -135,14 +135,20 @@ fi
 [ "$make_only" = 1 ] && exit 0
 
 [ $# -gt 0 ] || set -- bash -l
+# The command starts where the caller is, if that is in the project (the only
+# part of the machine's files the root sees), else at the project's top.
+case $PWD in
+  "$project" | "$project"/*) start=$PWD ;;
+  *) start=$project ;;
+esac
 if [ -n "$user" ]; then
   add_user "$user"
   home=$(chroot "$root" getent passwd "$user" | cut -d: -f6)
   enter_root setpriv --reuid="$(id -u "$user")" --regid="$(id -g "$user")" --init-groups -- \
     env -i HOME="$home" USER="$user" LOGNAME="$user" SHELL=/bin/bash PATH=/usr/local/bin:/usr/bin:/bin \
-    LANG=C.UTF-8 TERM="${TERM:-dumb}" sh -c 'cd "$1" 2>/dev/null || cd /; shift; exec "$@"' sh "$PWD" "$@"
+    LANG=C.UTF-8 TERM="${TERM:-dumb}" sh -c 'cd "$1" && shift && exec "$@"' sh "$start" "$@"
 else
   enter_root env -i HOME=/root USER=root LOGNAME=root SHELL=/bin/bash \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    LANG=C.UTF-8 TERM="${TERM:-dumb}" sh -c 'cd "$1" 2>/dev/null || cd /; shift; exec "$@"' sh "$PWD" "$@"
+    LANG=C.UTF-8 TERM="${TERM:-dumb}" sh -c 'cd "$1" && shift && exec "$@"' sh "$start" "$@"
 fi
