@@ -16,6 +16,9 @@
 #   cups-harness.sh wait-jobs DIR N [TIMEOUT] waits for N captured jobs
 #   cups-harness.sh stop DIR                  kills cupsd, removes DIR
 set -u
+# The daemons and printer tools live in /usr/sbin, which an ordinary user's
+# PATH leaves out.
+PATH=$PATH:/usr/sbin:/sbin
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 BACKEND_SRC="$HERE/capture-backend"

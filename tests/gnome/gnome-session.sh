@@ -11,6 +11,9 @@
 #     session, then runs COMMAND inside it with DISPLAY (Xwayland),
 #     WAYLAND_DISPLAY and the session bus set; its exit code is the result.
 set -u
+# The daemons and printer tools live in /usr/sbin, which an ordinary user's
+# PATH leaves out.
+PATH=$PATH:/usr/sbin:/sbin
 if [ "${1:-}" != --inside ]; then
   for tool in gnome-shell Xwayland dbus-daemon unshare; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool missing" >&2; exit 77; }

@@ -32,6 +32,9 @@
 #   QUORVEL_REMOTE_SERVER / QUORVEL_REMOTE_DIR / QUORVEL_REMOTE_QUEUE
 # Exit status: COMMAND's; 77 when the fixture cannot be set up here.
 set -u
+# The daemons and printer tools live in /usr/sbin, which an ordinary user's
+# PATH leaves out.
+PATH=$PATH:/usr/sbin:/sbin
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 HARNESS="$HERE/../cups/cups-harness.sh"
 
