@@ -4,7 +4,9 @@
 # is reused while it is complete), entered with the project's tree at the same
 # path. What runs inside sees its own /tmp, /dev/shm, /run and process table,
 # and every process and mount it made goes when it ends; the machine's own
-# network and devices are shared, as a second system on the machine would.
+# network and devices are shared, as a second system on the machine would
+# (so are its abstract sockets: an X server inside and one outside may pick
+# the same display number; run one test session at a time).
 #
 #   tools/debian13.sh [--user NAME] [COMMAND [ARGS...]]   (default: an interactive shell)
 #     --user NAME   run COMMAND as NAME (made in the root with the same
