@@ -75,28 +75,8 @@ waitfor() {  # seconds, test... (a test answering 2 gives up at once)
   return 1
 }
 
-cat >"$work/system.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=$work/system_bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_type="method_return"/>
-    <allow send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="signal"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-  </policy>
-</busconfig>
-CONF
-dbus-daemon --config-file="$work/system.conf" --nofork --nopidfile >"$work/system-bus.log" 2>&1 &
+dbus-daemon --config-file="$root/tests/support/open-system-bus.conf" --address="unix:path=$work/system_bus" \
+  --nofork --nopidfile >"$work/system-bus.log" 2>&1 &
 pids+=($!)
 dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/session_bus" >"$work/session-bus.log" 2>&1 &
 pids+=($!)
