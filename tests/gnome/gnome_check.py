@@ -4,15 +4,17 @@
   gnome_check.py PROGRAM x11|wayland [SCREENSHOT.png]
 
 x11: the program as it starts by itself (it prefers Xwayland). It must open
-with its frame where the placement rule puts it from the first frame on,
-matched by the shell to its launcher, draw the chart, keep the keyboard in
-the printer list, and exit 0 when the window is closed.
+with its frame where the placement rule puts it from the first frame the
+user sees on (a window mapped see-through, _NET_WM_WINDOW_OPACITY 0, is not
+seen), be shown, be matched by the shell to its launcher, draw the chart,
+keep the keyboard in the printer list, and exit 0 when the window is closed.
 wayland: the program forced onto Wayland: matched to its launcher, draws,
 exits 0 on a polite kill (nothing outside the shell can close a Wayland
 window). Where mutter puts it cannot be read from outside, and the headless
 seat has no keyboard to give it.
 Prints the figures it measured; exit code 0 when all holds.
 """
+import ctypes
 import os
 import re
 import signal
@@ -103,6 +105,147 @@ def chart_share(path):
     return coloured / max(1, len(samples))
 
 
+class XWindowAttributes(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_int), ("y", ctypes.c_int), ("width", ctypes.c_int), ("height", ctypes.c_int),
+                ("border_width", ctypes.c_int), ("depth", ctypes.c_int), ("visual", ctypes.c_void_p),
+                ("root", ctypes.c_ulong), ("c_class", ctypes.c_int), ("bit_gravity", ctypes.c_int),
+                ("win_gravity", ctypes.c_int), ("backing_store", ctypes.c_int),
+                ("backing_planes", ctypes.c_ulong), ("backing_pixel", ctypes.c_ulong),
+                ("save_under", ctypes.c_int), ("colormap", ctypes.c_ulong), ("map_installed", ctypes.c_int),
+                ("map_state", ctypes.c_int), ("all_event_masks", ctypes.c_long),
+                ("your_event_mask", ctypes.c_long), ("do_not_propagate_mask", ctypes.c_long),
+                ("override_redirect", ctypes.c_int), ("screen", ctypes.c_void_p)]
+
+
+class XWatch:
+    """The program's X11 window as the user sees it, read straight from the
+    X server every few milliseconds (a tool per look would miss a move that
+    lasts a frame or two): where it is, whether it is viewable and whether
+    the compositor is told to draw it see-through."""
+
+    IS_VIEWABLE = 2
+    ANY_PROPERTY_TYPE = 0
+
+    def __init__(self):
+        x = self.x = ctypes.CDLL("libX11.so.6")
+        ul, vp = ctypes.c_ulong, ctypes.c_void_p
+        x.XOpenDisplay.restype = vp
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XDefaultRootWindow.restype = ul
+        x.XDefaultRootWindow.argtypes = [vp]
+        x.XInternAtom.restype = ul
+        x.XInternAtom.argtypes = [vp, ctypes.c_char_p, ctypes.c_int]
+        x.XQueryTree.argtypes = [vp, ul, ctypes.POINTER(ul), ctypes.POINTER(ul),
+                                 ctypes.POINTER(ctypes.POINTER(ul)), ctypes.POINTER(ctypes.c_uint)]
+        x.XGetWindowProperty.argtypes = [vp, ul, ul, ctypes.c_long, ctypes.c_long, ctypes.c_int, ul,
+                                         ctypes.POINTER(ul), ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ul),
+                                         ctypes.POINTER(ul), ctypes.POINTER(ctypes.c_void_p)]
+        x.XGetWindowAttributes.argtypes = [vp, ul, ctypes.POINTER(XWindowAttributes)]
+        x.XTranslateCoordinates.argtypes = [vp, ul, ul, ctypes.c_int, ctypes.c_int, ctypes.POINTER(ctypes.c_int),
+                                            ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ul)]
+        x.XFree.argtypes = [vp]
+        x.XCloseDisplay.argtypes = [vp]
+        # A window that goes while it is read is no reason to end the test.
+        self._ignore = ctypes.CFUNCTYPE(ctypes.c_int, vp, vp)(lambda d, e: 0)
+        x.XSetErrorHandler(self._ignore)
+        self.dpy = x.XOpenDisplay(None)
+        if not self.dpy:
+            raise RuntimeError("no X display")
+        self.root = x.XDefaultRootWindow(self.dpy)
+        self.atoms = {n: x.XInternAtom(self.dpy, n.encode(), 0)
+                      for n in ("_NET_WM_PID", "_NET_WM_NAME", "_NET_WM_WINDOW_OPACITY")}
+
+    def close(self):
+        self.x.XCloseDisplay(self.dpy)
+
+    def _property(self, window, name):
+        """The property's 32-bit values, or its bytes; None when it is not there."""
+        kind, fmt, count, after = ctypes.c_ulong(), ctypes.c_int(), ctypes.c_ulong(), ctypes.c_ulong()
+        data = ctypes.c_void_p()
+        if self.x.XGetWindowProperty(self.dpy, window, self.atoms[name], 0, 1024, 0, self.ANY_PROPERTY_TYPE,
+                                     ctypes.byref(kind), ctypes.byref(fmt), ctypes.byref(count),
+                                     ctypes.byref(after), ctypes.byref(data)) != 0 or not data.value:
+            return None
+        try:
+            if kind.value == 0:
+                return None
+            if fmt.value == 32:  # longs, whatever their size
+                return list(ctypes.cast(data, ctypes.POINTER(ctypes.c_long))[:count.value])
+            return ctypes.string_at(data, count.value * fmt.value // 8)
+        finally:
+            self.x.XFree(data)
+
+    def _children(self, window):
+        root, parent, kids, n = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
+        if not self.x.XQueryTree(self.dpy, window, ctypes.byref(root), ctypes.byref(parent), ctypes.byref(kids),
+                                 ctypes.byref(n)):
+            return []
+        found = list(kids[:n.value]) if kids else []
+        if kids:
+            self.x.XFree(kids)
+        return found
+
+    def find(self, pid, title):
+        """The window of process `pid` with this title, on the root or in a frame."""
+        level = [self.root]
+        for _ in range(3):
+            below = []
+            for w in level:
+                for c in self._children(w):
+                    if self._property(c, "_NET_WM_PID") == [pid] and \
+                            self._property(c, "_NET_WM_NAME") == title.encode():
+                        return c
+                    below.append(c)
+            level = below
+        return None
+
+    def look(self, window):
+        """(viewable, seen, client position): seen is viewable and not drawn
+        see-through. The opacity is read first, so a position counted as
+        seen was read once the window was already shown."""
+        opacity = self._property(window, "_NET_WM_WINDOW_OPACITY")
+        attrs = XWindowAttributes()
+        if not self.x.XGetWindowAttributes(self.dpy, window, ctypes.byref(attrs)):
+            return False, False, None
+        rx, ry, child = ctypes.c_int(), ctypes.c_int(), ctypes.c_ulong()
+        self.x.XTranslateCoordinates(self.dpy, window, self.root, 0, 0, ctypes.byref(rx), ctypes.byref(ry),
+                                     ctypes.byref(child))
+        viewable = attrs.map_state == self.IS_VIEWABLE
+        see_through = bool(opacity) and (opacity[0] & 0xFFFFFFFF) == 0
+        return viewable, viewable and not see_through, (rx.value, ry.value)
+
+
+def watch_placement(pid, started):
+    """Every position the window is seen at, from before it is mapped until
+    2 seconds after it is first seen; None when it never appears."""
+    watch = XWatch()
+    try:
+        xid = wait(lambda: watch.find(pid, TITLE), 60, step=0.002)
+        if not xid:
+            return None
+        result = {"xid": hex(xid), "seen": [], "mapped": None, "shown": None}
+        end = time.monotonic() + 60
+        while time.monotonic() < end:
+            viewable, seen, p = watch.look(xid)
+            now = time.monotonic()
+            if viewable and result["mapped"] is None:
+                result["mapped"] = now
+                end = now + 4
+            if seen:
+                if result["shown"] is None:
+                    result["shown"] = now
+                    end = now + 2
+                if not result["seen"] or result["seen"][-1] != p:
+                    result["seen"].append(p)
+            time.sleep(0.002)
+        for key in ("mapped", "shown"):
+            if result[key] is not None:
+                result[key] -= started
+        return result
+    finally:
+        watch.close()
+
+
 class FocusWatch:
     """Where the keyboard goes, as a screen reader follows it: the focus
     events the program sends over the accessibility bus."""
@@ -172,6 +315,8 @@ def main():
 
 
 def run(proc, focus, backend, shot, started):
+    # Watched from before it is mapped, so that no early move is missed.
+    placement = watch_placement(proc.pid, started) if backend == "x11" else None
     info = wait(our_window, 60)
     if not check(info is not None, "the window opens"):
         return
@@ -182,25 +327,17 @@ def run(proc, focus, backend, shot, started):
 
     xid = None
     if backend == "x11":
-        # The program's own window: mutter 44 and later (Debian 13) draw X11
-        # frames in a client of their own, whose frame window bears the title too.
-        xid = wait(lambda: out("xdotool", "search", "--all", "--pid", str(proc.pid), "--name", f"^{TITLE}$").split(),
-                   10)
-        xid = xid[0] if xid else None
-        if not check(xid is not None, "its X11 window is found"):
+        # The program's own window, found by its process: mutter 44 and later
+        # (Debian 13) draw X11 frames in a client of their own, whose frame
+        # window bears the title too.
+        if not check(placement is not None, "its X11 window is found"):
             return
-        # Where it is from the first moment on: positions seen over 2 seconds.
-        seen = []
-        end = time.monotonic() + 2
-        while time.monotonic() < end:
-            g = out("xwininfo", "-id", xid)
-            x = re.search(r"Absolute upper-left X:\s+(-?\d+)", g)
-            y = re.search(r"Absolute upper-left Y:\s+(-?\d+)", g)
-            if x and y and "IsViewable" in g:
-                p = (int(x[1]), int(y[1]))
-                if not seen or seen[-1] != p:
-                    seen.append(p)
-            time.sleep(0.02)
+        xid, seen = placement["xid"], placement["seen"]
+        if not check(placement["shown"] is not None, "it is shown (mapped, not see-through)"):
+            return
+        print(f"     mapped {placement['mapped'] * 1000:.0f} ms after start, first seen "
+              f"{placement['shown'] * 1000:.0f} ms after start "
+              f"({(placement['shown'] - placement['mapped']) * 1000:.0f} ms mapped unseen)")
         g = out("xwininfo", "-id", xid)
         w = int(re.search(r"Width:\s+(\d+)", g)[1])
         h = int(re.search(r"Height:\s+(\d+)", g)[1])
@@ -217,7 +354,7 @@ def run(proc, focus, backend, shot, started):
         check(len(ext) == 4, "the window manager tells the frame")
         check((w, h) == (726, 520), f"client area {w}x{h}")
         check(frame == rule, "placed by the rule")
-        check(len(seen) == 1, "no jump: one position from the first frame on")
+        check(len(seen) == 1, "no jump: one position from the first frame seen on")
 
     # The chart, drawn: coloured cells in the document area of the focused window.
     window_shot = os.path.join(tempfile.mkdtemp(), "window.png")
