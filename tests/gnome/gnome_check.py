@@ -17,6 +17,7 @@ Prints the figures it measured; exit code 0 when all holds.
 import ctypes
 import os
 import re
+import select
 import signal
 import subprocess
 import sys
@@ -105,48 +106,52 @@ def chart_share(path):
     return coloured / max(1, len(samples))
 
 
-class XWindowAttributes(ctypes.Structure):
-    _fields_ = [("x", ctypes.c_int), ("y", ctypes.c_int), ("width", ctypes.c_int), ("height", ctypes.c_int),
-                ("border_width", ctypes.c_int), ("depth", ctypes.c_int), ("visual", ctypes.c_void_p),
-                ("root", ctypes.c_ulong), ("c_class", ctypes.c_int), ("bit_gravity", ctypes.c_int),
-                ("win_gravity", ctypes.c_int), ("backing_store", ctypes.c_int),
-                ("backing_planes", ctypes.c_ulong), ("backing_pixel", ctypes.c_ulong),
-                ("save_under", ctypes.c_int), ("colormap", ctypes.c_ulong), ("map_installed", ctypes.c_int),
-                ("map_state", ctypes.c_int), ("all_event_masks", ctypes.c_long),
-                ("your_event_mask", ctypes.c_long), ("do_not_propagate_mask", ctypes.c_long),
-                ("override_redirect", ctypes.c_int), ("screen", ctypes.c_void_p)]
+def _event(*fields):
+    """An Xlib event structure: the common head, then `fields`."""
+    head = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+            ("display", ctypes.c_void_p)]
+    return type("XEvent", (ctypes.Structure,), {"_fields_": head + list(fields)})
+
+
+W, I = ctypes.c_ulong, ctypes.c_int
+XCreateWindowEvent = _event(("parent", W), ("window", W), ("x", I), ("y", I))
+XConfigureEvent = _event(("event", W), ("window", W), ("x", I), ("y", I))
+XMapEvent = _event(("event", W), ("window", W))
+XReparentEvent = _event(("event", W), ("window", W), ("parent", W), ("x", I), ("y", I))
+XPropertyEvent = _event(("window", W), ("atom", W), ("time", W), ("state", I))
+CREATE, UNMAP, MAP, REPARENT, CONFIGURE, PROPERTY = 16, 18, 19, 21, 22, 28
+STRUCTURE_NOTIFY, SUBSTRUCTURE_NOTIFY, PROPERTY_CHANGE = 1 << 17, 1 << 19, 1 << 22
 
 
 class XWatch:
-    """The program's X11 window as the user sees it, read straight from the
-    X server every few milliseconds (a tool per look would miss a move that
-    lasts a frame or two): where it is, whether it is viewable and whether
-    the compositor is told to draw it see-through."""
-
-    IS_VIEWABLE = 2
-    ANY_PROPERTY_TYPE = 0
+    """Every window on the X server from before the program starts: where it
+    is, whether it is mapped and whether the compositor is told to draw it
+    see-through, followed through the server's own notices in the order they
+    happened (looking every few milliseconds would miss a move that lasts one
+    frame). For each top-level client it keeps the positions it was seen at:
+    mapped, its frame mapped, and not see-through."""
 
     def __init__(self):
         x = self.x = ctypes.CDLL("libX11.so.6")
-        ul, vp = ctypes.c_ulong, ctypes.c_void_p
+        vp = ctypes.c_void_p
         x.XOpenDisplay.restype = vp
         x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        x.XDefaultRootWindow.restype = ul
+        x.XDefaultRootWindow.restype = W
         x.XDefaultRootWindow.argtypes = [vp]
-        x.XInternAtom.restype = ul
-        x.XInternAtom.argtypes = [vp, ctypes.c_char_p, ctypes.c_int]
-        x.XQueryTree.argtypes = [vp, ul, ctypes.POINTER(ul), ctypes.POINTER(ul),
-                                 ctypes.POINTER(ctypes.POINTER(ul)), ctypes.POINTER(ctypes.c_uint)]
-        x.XGetWindowProperty.argtypes = [vp, ul, ul, ctypes.c_long, ctypes.c_long, ctypes.c_int, ul,
-                                         ctypes.POINTER(ul), ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ul),
-                                         ctypes.POINTER(ul), ctypes.POINTER(ctypes.c_void_p)]
-        x.XGetWindowAttributes.argtypes = [vp, ul, ctypes.POINTER(XWindowAttributes)]
-        x.XTranslateCoordinates.argtypes = [vp, ul, ul, ctypes.c_int, ctypes.c_int, ctypes.POINTER(ctypes.c_int),
-                                            ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ul)]
+        x.XInternAtom.restype = W
+        x.XInternAtom.argtypes = [vp, ctypes.c_char_p, I]
+        x.XSelectInput.argtypes = [vp, W, ctypes.c_long]
+        x.XConnectionNumber.argtypes = [vp]
+        x.XPending.argtypes = [vp]
+        x.XNextEvent.argtypes = [vp, vp]
+        x.XGetWindowProperty.argtypes = [vp, W, W, ctypes.c_long, ctypes.c_long, I, W, ctypes.POINTER(W),
+                                         ctypes.POINTER(I), ctypes.POINTER(W), ctypes.POINTER(W),
+                                         ctypes.POINTER(vp)]
+        x.XTranslateCoordinates.argtypes = [vp, W, W, I, I, ctypes.POINTER(I), ctypes.POINTER(I), ctypes.POINTER(W)]
         x.XFree.argtypes = [vp]
         x.XCloseDisplay.argtypes = [vp]
         # A window that goes while it is read is no reason to end the test.
-        self._ignore = ctypes.CFUNCTYPE(ctypes.c_int, vp, vp)(lambda d, e: 0)
+        self._ignore = ctypes.CFUNCTYPE(I, vp, vp)(lambda d, e: 0)
         x.XSetErrorHandler(self._ignore)
         self.dpy = x.XOpenDisplay(None)
         if not self.dpy:
@@ -154,17 +159,23 @@ class XWatch:
         self.root = x.XDefaultRootWindow(self.dpy)
         self.atoms = {n: x.XInternAtom(self.dpy, n.encode(), 0)
                       for n in ("_NET_WM_PID", "_NET_WM_NAME", "_NET_WM_WINDOW_OPACITY")}
+        self.parent, self.pos, self.mapped = {}, {}, {self.root: True}
+        self.see_through = {}   # the clients: windows made on the root
+        self.seen, self.first_mapped, self.first_seen = {}, {}, {}
+        self._event = (ctypes.c_long * 24)()
+        x.XSelectInput(self.dpy, self.root, SUBSTRUCTURE_NOTIFY)
+        x.XPending(self.dpy)  # sent before the program starts
 
     def close(self):
         self.x.XCloseDisplay(self.dpy)
 
     def _property(self, window, name):
         """The property's 32-bit values, or its bytes; None when it is not there."""
-        kind, fmt, count, after = ctypes.c_ulong(), ctypes.c_int(), ctypes.c_ulong(), ctypes.c_ulong()
+        kind, fmt, count, after = W(), I(), W(), W()
         data = ctypes.c_void_p()
-        if self.x.XGetWindowProperty(self.dpy, window, self.atoms[name], 0, 1024, 0, self.ANY_PROPERTY_TYPE,
-                                     ctypes.byref(kind), ctypes.byref(fmt), ctypes.byref(count),
-                                     ctypes.byref(after), ctypes.byref(data)) != 0 or not data.value:
+        if self.x.XGetWindowProperty(self.dpy, window, self.atoms[name], 0, 1024, 0, 0, ctypes.byref(kind),
+                                     ctypes.byref(fmt), ctypes.byref(count), ctypes.byref(after),
+                                     ctypes.byref(data)) != 0 or not data.value:
             return None
         try:
             if kind.value == 0:
@@ -175,75 +186,112 @@ class XWatch:
         finally:
             self.x.XFree(data)
 
-    def _children(self, window):
-        root, parent, kids, n = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
-        if not self.x.XQueryTree(self.dpy, window, ctypes.byref(root), ctypes.byref(parent), ctypes.byref(kids),
-                                 ctypes.byref(n)):
-            return []
-        found = list(kids[:n.value]) if kids else []
-        if kids:
-            self.x.XFree(kids)
-        return found
+    def _opacity_zero(self, window):
+        value = self._property(window, "_NET_WM_WINDOW_OPACITY")
+        return None if value is None else (value[0] & 0xFFFFFFFF) == 0
 
-    def find(self, pid, title):
-        """The window of process `pid` with this title, on the root or in a frame."""
-        level = [self.root]
-        for _ in range(3):
-            below = []
-            for w in level:
-                for c in self._children(w):
-                    if self._property(c, "_NET_WM_PID") == [pid] and \
-                            self._property(c, "_NET_WM_NAME") == title.encode():
-                        return c
-                    below.append(c)
-            level = below
+    def owner(self, pid, title):
+        """The client of process `pid` with this title, once it has both."""
+        for w in self.see_through:
+            if self._property(w, "_NET_WM_PID") == [pid] and self._property(w, "_NET_WM_NAME") == title.encode():
+                return w
         return None
 
-    def look(self, window):
-        """(viewable, seen, client position): seen is viewable and not drawn
-        see-through. The opacity is read first, so a position counted as
-        seen was read once the window was already shown."""
-        opacity = self._property(window, "_NET_WM_WINDOW_OPACITY")
-        attrs = XWindowAttributes()
-        if not self.x.XGetWindowAttributes(self.dpy, window, ctypes.byref(attrs)):
-            return False, False, None
-        rx, ry, child = ctypes.c_int(), ctypes.c_int(), ctypes.c_ulong()
+    def position(self, window):
+        """Where the window is on the screen, as the notices tell it."""
+        x = y = 0
+        while window != self.root:
+            if window not in self.pos:
+                return None
+            x, y = x + self.pos[window][0], y + self.pos[window][1]
+            window = self.parent[window]
+        return x, y
+
+    def _note(self, now):
+        for w in self.see_through:
+            chain, up = [], w
+            while up in self.parent:
+                chain.append(up)
+                up = self.parent[up]
+            if up != self.root or not all(self.mapped.get(c) for c in chain):
+                continue
+            self.first_mapped.setdefault(w, now)
+            if self.see_through[w] is not False:
+                continue
+            self.first_seen.setdefault(w, now)
+            p = self.position(w)
+            seen = self.seen.setdefault(w, [])
+            if not seen or seen[-1] != p:
+                seen.append(p)
+
+    def pump(self, seconds):
+        """Reads the server's notices for `seconds`."""
+        end = time.monotonic() + seconds
+        fd = self.x.XConnectionNumber(self.dpy)
+        while True:
+            while self.x.XPending(self.dpy):
+                self.x.XNextEvent(self.dpy, self._event)
+                self._handle(ctypes.addressof(self._event))
+                self._note(time.monotonic())
+            left = end - time.monotonic()
+            if left <= 0:
+                return
+            select.select([fd], [], [], left)
+
+    def _handle(self, address):
+        kind = ctypes.c_int.from_address(address).value
+        if kind == CREATE:
+            e = XCreateWindowEvent.from_address(address)
+            self.parent[e.window], self.pos[e.window], self.mapped[e.window] = e.parent, (e.x, e.y), False
+            if e.parent == self.root:
+                # From here on its own notices come too, frame or not.
+                self.x.XSelectInput(self.dpy, e.window, STRUCTURE_NOTIFY | PROPERTY_CHANGE)
+                self.see_through[e.window] = self._opacity_zero(e.window) or False
+        elif kind == CONFIGURE:
+            e = XConfigureEvent.from_address(address)
+            if not e.send_event:  # a window manager's copy counts from the root, not the parent
+                self.pos[e.window] = (e.x, e.y)
+        elif kind in (MAP, UNMAP):
+            e = XMapEvent.from_address(address)
+            self.mapped[e.window] = kind == MAP
+        elif kind == REPARENT:
+            e = XReparentEvent.from_address(address)
+            self.parent[e.window], self.pos[e.window] = e.parent, (e.x, e.y)
+        elif kind == PROPERTY:
+            e = XPropertyEvent.from_address(address)
+            if e.atom == self.atoms["_NET_WM_WINDOW_OPACITY"] and e.window in self.see_through:
+                # Read now, the value may have gone again: then it stays
+                # see-through until the notice of its removal.
+                self.see_through[e.window] = (self._opacity_zero(e.window) is not False) if e.state == 0 else False
+
+    def where(self, window):
+        """The window's place on the screen as the server tells it now."""
+        rx, ry, child = I(), I(), W()
         self.x.XTranslateCoordinates(self.dpy, window, self.root, 0, 0, ctypes.byref(rx), ctypes.byref(ry),
                                      ctypes.byref(child))
-        viewable = attrs.map_state == self.IS_VIEWABLE
-        see_through = bool(opacity) and (opacity[0] & 0xFFFFFFFF) == 0
-        return viewable, viewable and not see_through, (rx.value, ry.value)
+        return rx.value, ry.value
 
 
-def watch_placement(pid, started):
-    """Every position the window is seen at, from before it is mapped until
-    2 seconds after it is first seen; None when it never appears."""
-    watch = XWatch()
-    try:
-        xid = wait(lambda: watch.find(pid, TITLE), 60, step=0.002)
-        if not xid:
-            return None
-        result = {"xid": hex(xid), "seen": [], "mapped": None, "shown": None}
-        end = time.monotonic() + 60
-        while time.monotonic() < end:
-            viewable, seen, p = watch.look(xid)
-            now = time.monotonic()
-            if viewable and result["mapped"] is None:
-                result["mapped"] = now
-                end = now + 4
-            if seen:
-                if result["shown"] is None:
-                    result["shown"] = now
-                    end = now + 2
-                if not result["seen"] or result["seen"][-1] != p:
-                    result["seen"].append(p)
-            time.sleep(0.002)
-        for key in ("mapped", "shown"):
-            if result[key] is not None:
-                result[key] -= started
-        return result
-    finally:
-        watch.close()
+def watch_placement(watch, pid, started):
+    """Every position the program's window is seen at, from before it is
+    mapped until 2 seconds after it is first seen; None when it never appears."""
+    end = time.monotonic() + 60
+    xid = None
+    while xid is None and time.monotonic() < end:
+        watch.pump(0.005)
+        xid = watch.owner(pid, TITLE)
+    if xid is None:
+        return None
+    while xid not in watch.first_seen and time.monotonic() < end:
+        watch.pump(0.05)
+        if xid in watch.first_mapped:
+            end = min(end, watch.first_mapped[xid] + 4)
+    if xid in watch.first_seen:
+        watch.pump(watch.first_seen[xid] + 2 - time.monotonic())
+    result = {"xid": hex(xid), "seen": watch.seen.get(xid, []), "followed": watch.position(xid) == watch.where(xid)}
+    for key, times in (("mapped", watch.first_mapped), ("shown", watch.first_seen)):
+        result[key] = times[xid] - started if xid in times else None
+    return result
 
 
 class FocusWatch:
@@ -303,20 +351,24 @@ def main():
         env["GDK_BACKEND"] = "wayland"
     wait(lambda: shell_windows() is not None and bus is not None, 5)
     focus = FocusWatch()
+    # Watching the X server from before the program starts, so that no early move is missed.
+    watch = XWatch() if backend == "x11" else None
     started = time.monotonic()
     proc = subprocess.Popen([program], env=env)
     focus.pid = proc.pid
     try:
-        run(proc, focus, backend, shot, started)
+        run(proc, focus, watch, shot, started)
     finally:
+        if watch:
+            watch.close()
         if proc.poll() is None:
             proc.kill()
             proc.wait()
 
 
-def run(proc, focus, backend, shot, started):
-    # Watched from before it is mapped, so that no early move is missed.
-    placement = watch_placement(proc.pid, started) if backend == "x11" else None
+def run(proc, focus, watch, shot, started):
+    backend = "x11" if watch else "wayland"
+    placement = watch_placement(watch, proc.pid, started) if watch else None
     info = wait(our_window, 60)
     if not check(info is not None, "the window opens"):
         return
@@ -333,6 +385,7 @@ def run(proc, focus, backend, shot, started):
         if not check(placement is not None, "its X11 window is found"):
             return
         xid, seen = placement["xid"], placement["seen"]
+        check(placement["followed"], "the watch followed the window to where the server has it")
         if not check(placement["shown"] is not None, "it is shown (mapped, not see-through)"):
             return
         print(f"     mapped {placement['mapped'] * 1000:.0f} ms after start, first seen "
