@@ -82,8 +82,6 @@ public:
   const std::filesystem::path &fontFile() const { return m_fontFile; }
   // Where the frame was asked to go before the user first saw it.
   std::optional<Point> requestedPosition() const { return m_requestedPosition; }
-  // True while the window is on screen but kept unseen until it is placed.
-  bool unseen() const { return m_unseen; }
 
 protected:
   void on_show() override;
