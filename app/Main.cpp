@@ -19,6 +19,11 @@ namespace {
 
 // How long the window manager may take to say how big its frame will be.
 constexpr int kFrameWaitMs = 500;
+// How long a window mapped unseen may wait for its frame and its place.
+// Mutter 48 tells the frame as it maps the window but carries out the move
+// 5 to 230 ms after it is asked (seen on a busy machine); only a window
+// manager that never does is waited for this long.
+constexpr int kPlaceWaitMs = 500;
 
 void scaleFixedChildren(Gtk::Fixed &fixed, int num, int den) {
   for (Gtk::Widget *w : fixed.get_children()) {
@@ -145,7 +150,22 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
   signal_window_state_event().connect(sigc::mem_fun(*this, &TForm1::onWindowState), false);
   signal_map_event().connect(
       [this](GdkEventAny *) {
-        centre();
+        if (!m_unseen) {
+          centre();
+          return false;
+        }
+        // Until it is mapped nothing is seen anyway; from then on it is
+        // shown within a bound, placed or not.
+        m_mapSeen = true;
+        m_revealTimeout.disconnect();
+        m_revealTimeout = Glib::signal_timeout().connect(sigc::track_obj(
+                                                             [this] {
+                                                               reveal();
+                                                               return false;
+                                                             },
+                                                             *this),
+                                                         kPlaceWaitMs);
+        placeUnseen();
         return false;
       },
       false);
@@ -359,10 +379,9 @@ void TForm1::centre() {
     frameHeight = (frameHeight * scale + m_frame->top + m_frame->bottom + scale - 1) / scale;
   }
   const Point p = centredPosition(work.get_width(), work.get_height(), frameWidth, frameHeight);
-  if (!get_mapped()) m_requestedPosition = p;
   // Once on screen, only a frame that turned out other than announced moves it.
-  else if (m_requestedPosition == p)
-    return;
+  if (get_mapped() && m_requestedPosition == p) return;
+  if (!get_mapped() || m_unseen) m_requestedPosition = p;
   move(p.x, p.y);
 }
 
@@ -374,7 +393,11 @@ void TForm1::showCentred() {
     return;
   }
   m_frameWait = signal_property_notify_event().connect([this](GdkEventProperty *event) {
-    if (isFrameExtentsChange(event) && (m_frame = frameExtents(get_window()->gobj()))) endFrameWait();
+    if (!isFrameExtentsChange(event)) return false;
+    if (const auto answer = frameExtents(get_window()->gobj())) {
+      if (tellsFrame(*answer)) m_frame = answer;
+      endFrameWait();
+    }
     return false;
   });
   // A window manager that never answers only costs the exact first position.
@@ -387,6 +410,8 @@ void TForm1::showCentred() {
 }
 
 void TForm1::closeForm() {
+  m_placeWait.disconnect();
+  m_revealTimeout.disconnect();
   if (m_frameWait.connected() || m_frameTimeout.connected()) {
     // Closed before it was shown: it never will be.
     m_frameWait.disconnect();
@@ -400,7 +425,41 @@ void TForm1::closeForm() {
 void TForm1::endFrameWait() {
   m_frameWait.disconnect();
   m_frameTimeout.disconnect();
+  if (!m_frame) {
+    // No frame told beforehand: placed by a guess, the window would move
+    // once the real frame is there. It is mapped see-through instead (the
+    // window manager's compositor honours the opacity), placed once the
+    // frame is known, and only then shown. Without a compositor it is seen
+    // at once, where a window manager with no frame at all puts it right.
+    m_unseen = true;
+    get_window()->set_opacity(0.0);
+    m_placeWait = signal_property_notify_event().connect([this](GdkEventProperty *event) {
+      // The first frame the window manager sets after the request to map
+      // is the real one (four zeros when it draws none).
+      if (isFrameExtentsChange(event) && frameExtents(get_window()->gobj())) {
+        m_frameTold = true;
+        placeUnseen();
+      }
+      return false;
+    });
+  }
   show();
+}
+
+void TForm1::placeUnseen() {
+  if (!m_unseen || !m_mapSeen || !m_frameTold) return;
+  centre();
+  // Shown once the window manager has put the frame there.
+  Gdk::Rectangle frame;
+  get_window()->get_frame_extents(frame);
+  if (m_requestedPosition == Point{frame.get_x(), frame.get_y()}) reveal();
+}
+
+void TForm1::reveal() {
+  if (!std::exchange(m_unseen, false)) return;
+  m_placeWait.disconnect();
+  m_revealTimeout.disconnect();
+  if (auto window = get_window()) window->set_opacity(1.0);
 }
 
 void TForm1::on_show() {
@@ -524,6 +583,7 @@ void TForm1::markStarted() {
 }
 
 bool TForm1::onConfigure(GdkEventConfigure *event) {
+  if (m_unseen) placeUnseen();
   if (event->width != m_lastWidth || event->height != m_lastHeight) {
     m_lastWidth = event->width;
     m_lastHeight = event->height;

@@ -80,7 +80,7 @@ public:
   int textHeight() const { return m_textHeight; }
   // The font file the text height was measured from (empty: Pango's figures).
   const std::filesystem::path &fontFile() const { return m_fontFile; }
-  // Where the frame was asked to go before it was first shown.
+  // Where the frame was asked to go before the user first saw it.
   std::optional<Point> requestedPosition() const { return m_requestedPosition; }
 
 protected:
@@ -93,6 +93,8 @@ private:
   void setWindowIcon();
   void centre();
   void endFrameWait();
+  void placeUnseen();
+  void reveal();
   void finishStart(const std::exception_ptr &error);
   bool onConfigure(GdkEventConfigure *event);
   bool onWindowState(GdkEventWindowState *event);
@@ -138,6 +140,10 @@ private:
   std::optional<FrameExtents> m_frame;
   std::optional<Point> m_requestedPosition;
   sigc::connection m_frameWait, m_frameTimeout;
+  // Mapped but see-through until the frame is known and in place (only when
+  // the window manager could not tell the frame beforehand).
+  bool m_unseen = false, m_mapSeen = false, m_frameTold = false;
+  sigc::connection m_placeWait, m_revealTimeout;
   bool m_started = false;
   bool m_awaitingList = false;
   bool m_resizeHeldOver = false;

@@ -51,6 +51,10 @@ std::optional<FrameExtents> frameExtents(GdkWindow *window) {
   return extents;
 }
 
+bool tellsFrame(const FrameExtents &answer) {
+  return answer.left != 0 || answer.right != 0 || answer.top != 0 || answer.bottom != 0;
+}
+
 bool isFrameExtentsChange(const GdkEventProperty *event) {
   return event && event->atom == gdk_atom_intern_static_string("_NET_FRAME_EXTENTS");
 }

@@ -24,6 +24,14 @@ bool requestFrameExtents(GdkWindow *window);
 // The frame as the window manager has set it on `window`, once it has.
 std::optional<FrameExtents> frameExtents(GdkWindow *window);
 
+// Whether an answer to the request tells the frame. Mutter 48 (GNOME 48,
+// Debian 13), whose frames are drawn by a client of its own, answers with
+// four zeros and sets the real frame only as it maps the window; mutter 43
+// (Debian 12) and openbox answer with the frame they will draw. A window
+// manager that draws no frame answers zeros too, so zeros tell nothing: the
+// frame is known only once the window is mapped.
+bool tellsFrame(const FrameExtents &answer);
+
 // Whether a property notify event is about _NET_FRAME_EXTENTS.
 bool isFrameExtentsChange(const GdkEventProperty *event);
 

@@ -4,17 +4,20 @@
   gnome_check.py PROGRAM x11|wayland [SCREENSHOT.png]
 
 x11: the program as it starts by itself (it prefers Xwayland). It must open
-with its frame where the placement rule puts it from the first frame on,
-matched by the shell to its launcher, draw the chart, keep the keyboard in
-the printer list, and exit 0 when the window is closed.
+with its frame where the placement rule puts it from the first frame the
+user sees on (a window mapped see-through, _NET_WM_WINDOW_OPACITY 0, is not
+seen), be shown, be matched by the shell to its launcher, draw the chart,
+keep the keyboard in the printer list, and exit 0 when the window is closed.
 wayland: the program forced onto Wayland: matched to its launcher, draws,
 exits 0 on a polite kill (nothing outside the shell can close a Wayland
 window). Where mutter puts it cannot be read from outside, and the headless
 seat has no keyboard to give it.
 Prints the figures it measured; exit code 0 when all holds.
 """
+import ctypes
 import os
 import re
+import select
 import signal
 import subprocess
 import sys
@@ -103,6 +106,194 @@ def chart_share(path):
     return coloured / max(1, len(samples))
 
 
+def _event(*fields):
+    """An Xlib event structure: the common head, then `fields`."""
+    head = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+            ("display", ctypes.c_void_p)]
+    return type("XEvent", (ctypes.Structure,), {"_fields_": head + list(fields)})
+
+
+W, I = ctypes.c_ulong, ctypes.c_int
+XCreateWindowEvent = _event(("parent", W), ("window", W), ("x", I), ("y", I))
+XConfigureEvent = _event(("event", W), ("window", W), ("x", I), ("y", I))
+XMapEvent = _event(("event", W), ("window", W))
+XReparentEvent = _event(("event", W), ("window", W), ("parent", W), ("x", I), ("y", I))
+XPropertyEvent = _event(("window", W), ("atom", W), ("time", W), ("state", I))
+CREATE, UNMAP, MAP, REPARENT, CONFIGURE, PROPERTY = 16, 18, 19, 21, 22, 28
+STRUCTURE_NOTIFY, SUBSTRUCTURE_NOTIFY, PROPERTY_CHANGE = 1 << 17, 1 << 19, 1 << 22
+
+
+class XWatch:
+    """Every window on the X server from before the program starts: where it
+    is, whether it is mapped and whether the compositor is told to draw it
+    see-through, followed through the server's own notices in the order they
+    happened (looking every few milliseconds would miss a move that lasts one
+    frame). For each top-level client it keeps the positions it was seen at:
+    mapped, its frame mapped, and not see-through."""
+
+    def __init__(self):
+        x = self.x = ctypes.CDLL("libX11.so.6")
+        vp = ctypes.c_void_p
+        x.XOpenDisplay.restype = vp
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XDefaultRootWindow.restype = W
+        x.XDefaultRootWindow.argtypes = [vp]
+        x.XInternAtom.restype = W
+        x.XInternAtom.argtypes = [vp, ctypes.c_char_p, I]
+        x.XSelectInput.argtypes = [vp, W, ctypes.c_long]
+        x.XConnectionNumber.argtypes = [vp]
+        x.XPending.argtypes = [vp]
+        x.XNextEvent.argtypes = [vp, vp]
+        x.XGetWindowProperty.argtypes = [vp, W, W, ctypes.c_long, ctypes.c_long, I, W, ctypes.POINTER(W),
+                                         ctypes.POINTER(I), ctypes.POINTER(W), ctypes.POINTER(W),
+                                         ctypes.POINTER(vp)]
+        x.XTranslateCoordinates.argtypes = [vp, W, W, I, I, ctypes.POINTER(I), ctypes.POINTER(I), ctypes.POINTER(W)]
+        x.XFree.argtypes = [vp]
+        x.XCloseDisplay.argtypes = [vp]
+        # A window that goes while it is read is no reason to end the test.
+        self._ignore = ctypes.CFUNCTYPE(I, vp, vp)(lambda d, e: 0)
+        x.XSetErrorHandler(self._ignore)
+        self.dpy = x.XOpenDisplay(None)
+        if not self.dpy:
+            raise RuntimeError("no X display")
+        self.root = x.XDefaultRootWindow(self.dpy)
+        self.atoms = {n: x.XInternAtom(self.dpy, n.encode(), 0)
+                      for n in ("_NET_WM_PID", "_NET_WM_NAME", "_NET_WM_WINDOW_OPACITY")}
+        self.parent, self.pos, self.mapped = {}, {}, {self.root: True}
+        self.see_through = {}   # the clients: windows made on the root
+        self.seen, self.first_mapped, self.first_seen = {}, {}, {}
+        self._event = (ctypes.c_long * 24)()
+        x.XSelectInput(self.dpy, self.root, SUBSTRUCTURE_NOTIFY)
+        x.XPending(self.dpy)  # sent before the program starts
+
+    def close(self):
+        self.x.XCloseDisplay(self.dpy)
+
+    def _property(self, window, name):
+        """The property's 32-bit values, or its bytes; None when it is not there."""
+        kind, fmt, count, after = W(), I(), W(), W()
+        data = ctypes.c_void_p()
+        if self.x.XGetWindowProperty(self.dpy, window, self.atoms[name], 0, 1024, 0, 0, ctypes.byref(kind),
+                                     ctypes.byref(fmt), ctypes.byref(count), ctypes.byref(after),
+                                     ctypes.byref(data)) != 0 or not data.value:
+            return None
+        try:
+            if kind.value == 0:
+                return None
+            if fmt.value == 32:  # longs, whatever their size
+                return list(ctypes.cast(data, ctypes.POINTER(ctypes.c_long))[:count.value])
+            return ctypes.string_at(data, count.value * fmt.value // 8)
+        finally:
+            self.x.XFree(data)
+
+    def _opacity_zero(self, window):
+        value = self._property(window, "_NET_WM_WINDOW_OPACITY")
+        return None if value is None else (value[0] & 0xFFFFFFFF) == 0
+
+    def owner(self, pid, title):
+        """The client of process `pid` with this title, once it has both."""
+        for w in self.see_through:
+            if self._property(w, "_NET_WM_PID") == [pid] and self._property(w, "_NET_WM_NAME") == title.encode():
+                return w
+        return None
+
+    def position(self, window):
+        """Where the window is on the screen, as the notices tell it."""
+        x = y = 0
+        while window != self.root:
+            if window not in self.pos:
+                return None
+            x, y = x + self.pos[window][0], y + self.pos[window][1]
+            window = self.parent[window]
+        return x, y
+
+    def _note(self, now):
+        for w in self.see_through:
+            chain, up = [], w
+            while up in self.parent:
+                chain.append(up)
+                up = self.parent[up]
+            if up != self.root or not all(self.mapped.get(c) for c in chain):
+                continue
+            self.first_mapped.setdefault(w, now)
+            if self.see_through[w] is not False:
+                continue
+            self.first_seen.setdefault(w, now)
+            p = self.position(w)
+            seen = self.seen.setdefault(w, [])
+            if not seen or seen[-1] != p:
+                seen.append(p)
+
+    def pump(self, seconds):
+        """Reads the server's notices for `seconds`."""
+        end = time.monotonic() + seconds
+        fd = self.x.XConnectionNumber(self.dpy)
+        while True:
+            while self.x.XPending(self.dpy):
+                self.x.XNextEvent(self.dpy, self._event)
+                self._handle(ctypes.addressof(self._event))
+                self._note(time.monotonic())
+            left = end - time.monotonic()
+            if left <= 0:
+                return
+            select.select([fd], [], [], left)
+
+    def _handle(self, address):
+        kind = ctypes.c_int.from_address(address).value
+        if kind == CREATE:
+            e = XCreateWindowEvent.from_address(address)
+            self.parent[e.window], self.pos[e.window], self.mapped[e.window] = e.parent, (e.x, e.y), False
+            if e.parent == self.root:
+                # From here on its own notices come too, frame or not.
+                self.x.XSelectInput(self.dpy, e.window, STRUCTURE_NOTIFY | PROPERTY_CHANGE)
+                self.see_through[e.window] = self._opacity_zero(e.window) or False
+        elif kind == CONFIGURE:
+            e = XConfigureEvent.from_address(address)
+            if not e.send_event:  # a window manager's copy counts from the root, not the parent
+                self.pos[e.window] = (e.x, e.y)
+        elif kind in (MAP, UNMAP):
+            e = XMapEvent.from_address(address)
+            self.mapped[e.window] = kind == MAP
+        elif kind == REPARENT:
+            e = XReparentEvent.from_address(address)
+            self.parent[e.window], self.pos[e.window] = e.parent, (e.x, e.y)
+        elif kind == PROPERTY:
+            e = XPropertyEvent.from_address(address)
+            if e.atom == self.atoms["_NET_WM_WINDOW_OPACITY"] and e.window in self.see_through:
+                # Read now, the value may have gone again: then it stays
+                # see-through until the notice of its removal.
+                self.see_through[e.window] = (self._opacity_zero(e.window) is not False) if e.state == 0 else False
+
+    def where(self, window):
+        """The window's place on the screen as the server tells it now."""
+        rx, ry, child = I(), I(), W()
+        self.x.XTranslateCoordinates(self.dpy, window, self.root, 0, 0, ctypes.byref(rx), ctypes.byref(ry),
+                                     ctypes.byref(child))
+        return rx.value, ry.value
+
+
+def watch_placement(watch, pid, started):
+    """Every position the program's window is seen at, from before it is
+    mapped until 2 seconds after it is first seen; None when it never appears."""
+    end = time.monotonic() + 60
+    xid = None
+    while xid is None and time.monotonic() < end:
+        watch.pump(0.005)
+        xid = watch.owner(pid, TITLE)
+    if xid is None:
+        return None
+    while xid not in watch.first_seen and time.monotonic() < end:
+        watch.pump(0.05)
+        if xid in watch.first_mapped:
+            end = min(end, watch.first_mapped[xid] + 4)
+    if xid in watch.first_seen:
+        watch.pump(watch.first_seen[xid] + 2 - time.monotonic())
+    result = {"xid": hex(xid), "seen": watch.seen.get(xid, []), "followed": watch.position(xid) == watch.where(xid)}
+    for key, times in (("mapped", watch.first_mapped), ("shown", watch.first_seen)):
+        result[key] = times[xid] - started if xid in times else None
+    return result
+
+
 class FocusWatch:
     """Where the keyboard goes, as a screen reader follows it: the focus
     events the program sends over the accessibility bus."""
@@ -160,18 +351,24 @@ def main():
         env["GDK_BACKEND"] = "wayland"
     wait(lambda: shell_windows() is not None and bus is not None, 5)
     focus = FocusWatch()
+    # Watching the X server from before the program starts, so that no early move is missed.
+    watch = XWatch() if backend == "x11" else None
     started = time.monotonic()
     proc = subprocess.Popen([program], env=env)
     focus.pid = proc.pid
     try:
-        run(proc, focus, backend, shot, started)
+        run(proc, focus, watch, shot, started)
     finally:
+        if watch:
+            watch.close()
         if proc.poll() is None:
             proc.kill()
             proc.wait()
 
 
-def run(proc, focus, backend, shot, started):
+def run(proc, focus, watch, shot, started):
+    backend = "x11" if watch else "wayland"
+    placement = watch_placement(watch, proc.pid, started) if watch else None
     info = wait(our_window, 60)
     if not check(info is not None, "the window opens"):
         return
@@ -182,25 +379,18 @@ def run(proc, focus, backend, shot, started):
 
     xid = None
     if backend == "x11":
-        # The program's own window: mutter 44 and later (Debian 13) draw X11
-        # frames in a client of their own, whose frame window bears the title too.
-        xid = wait(lambda: out("xdotool", "search", "--all", "--pid", str(proc.pid), "--name", f"^{TITLE}$").split(),
-                   10)
-        xid = xid[0] if xid else None
-        if not check(xid is not None, "its X11 window is found"):
+        # The program's own window, found by its process: mutter 44 and later
+        # (Debian 13) draw X11 frames in a client of their own, whose frame
+        # window bears the title too.
+        if not check(placement is not None, "its X11 window is found"):
             return
-        # Where it is from the first moment on: positions seen over 2 seconds.
-        seen = []
-        end = time.monotonic() + 2
-        while time.monotonic() < end:
-            g = out("xwininfo", "-id", xid)
-            x = re.search(r"Absolute upper-left X:\s+(-?\d+)", g)
-            y = re.search(r"Absolute upper-left Y:\s+(-?\d+)", g)
-            if x and y and "IsViewable" in g:
-                p = (int(x[1]), int(y[1]))
-                if not seen or seen[-1] != p:
-                    seen.append(p)
-            time.sleep(0.02)
+        xid, seen = placement["xid"], placement["seen"]
+        check(placement["followed"], "the watch followed the window to where the server has it")
+        if not check(placement["shown"] is not None, "it is shown (mapped, not see-through)"):
+            return
+        print(f"     mapped {placement['mapped'] * 1000:.0f} ms after start, first seen "
+              f"{placement['shown'] * 1000:.0f} ms after start "
+              f"({(placement['shown'] - placement['mapped']) * 1000:.0f} ms mapped unseen)")
         g = out("xwininfo", "-id", xid)
         w = int(re.search(r"Width:\s+(\d+)", g)[1])
         h = int(re.search(r"Height:\s+(\d+)", g)[1])
@@ -217,7 +407,7 @@ def run(proc, focus, backend, shot, started):
         check(len(ext) == 4, "the window manager tells the frame")
         check((w, h) == (726, 520), f"client area {w}x{h}")
         check(frame == rule, "placed by the rule")
-        check(len(seen) == 1, "no jump: one position from the first frame on")
+        check(len(seen) == 1, "no jump: one position from the first frame seen on")
 
     # The chart, drawn: coloured cells in the document area of the focused window.
     window_shot = os.path.join(tempfile.mkdtemp(), "window.png")

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
 #include "app/font_metrics.h"
@@ -191,16 +192,41 @@ TEST(Geometry, MarksScaleWithTheText) {
   }
 }
 
-// Placed by the rule before the window is first shown: the position asked
-// for is the one the frame has once mapped, with no move after.
+// Placed by the rule before the window is first seen: the position asked for
+// is the one the frame has from its mapping on, with no move after. Openbox
+// tells its frame before mapping; with no frames it says so with zeros, and
+// the window is then shown as it is mapped all the same.
 TEST(Geometry, PlacedBeforeTheFirstFrame) {
   FormRun run(noPrinters({}));
   TForm1 &form = run.form();
+  // Once the program has handled its mapping, it is to be seen.
+  std::optional<bool> seeThroughWhenMapped;
+  form.signal_map_event().connect(
+      [&](GdkEventAny *) {
+        if (!seeThroughWhenMapped) seeThroughWhenMapped = seeThrough(form);
+        return false;
+      },
+      false);
   form.showCentred();
-  ASSERT_TRUE(pumpUntil([&] { return form.started(); }, 30000));
-  ASSERT_TRUE(pumpUntil([&] { return form.get_window() && form.get_window()->is_viewable(); }, 5000));
-  pumpFor(300);
+  std::vector<Point> seen;
+  auto look = [&] {
+    auto window = form.get_window();
+    if (!window || !viewableOnServer(form) || seeThrough(form)) return false;
+    Gdk::Rectangle frame;
+    window->get_frame_extents(frame);
+    const Point p{frame.get_x(), frame.get_y()};
+    if (seen.empty() || !(seen.back() == p)) seen.push_back(p);
+    return false;
+  };
+  ASSERT_TRUE(pumpUntil([&] { return look() || form.started(); }, 30000));
+  ASSERT_TRUE(pumpUntil([&] { return look() || viewableOnServer(form); }, 5000));
+  pumpUntil(look, 300);
   ASSERT_TRUE(form.requestedPosition().has_value()) << "not placed before mapping";
+  ASSERT_TRUE(seeThroughWhenMapped.has_value());
+  EXPECT_FALSE(*seeThroughWhenMapped) << "kept see-through, though the window manager told its frame";
+  std::string positions;
+  for (const Point &p : seen) positions += " " + std::to_string(p.x) + "," + std::to_string(p.y);
+  ASSERT_EQ(seen.size(), 1u) << "moved after it was first seen:" << positions;
 
   Gdk::Rectangle frame;
   form.get_window()->get_frame_extents(frame);
@@ -211,6 +237,7 @@ TEST(Geometry, PlacedBeforeTheFirstFrame) {
   EXPECT_EQ(*form.requestedPosition(), rule) << "frame " << frame.get_width() << "x" << frame.get_height();
   EXPECT_EQ(frame.get_x(), rule.x);
   EXPECT_EQ(frame.get_y(), rule.y);
+  EXPECT_EQ(seen.front(), rule);
 }
 
 }  // namespace

@@ -19,6 +19,11 @@
 #include <thread>
 #include <utility>
 
+// Last: Xlib's macros (None, Status) would clash with the headers above.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+
 namespace quorvel::test {
 
 namespace fs = std::filesystem;
@@ -77,6 +82,32 @@ bool pumpUntil(const std::function<bool()> &done, int timeoutMs) {
 
 void pumpFor(int ms) {
   pumpUntil([] { return false; }, ms);
+}
+
+bool seeThrough(Gtk::Window &window) {
+  auto gdkWindow = window.get_window();
+  if (!gdkWindow || !GDK_IS_X11_WINDOW(gdkWindow->gobj())) return false;
+  Display *display = GDK_DISPLAY_XDISPLAY(window.get_display()->gobj());
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char *data = nullptr;
+  XGetWindowProperty(display, GDK_WINDOW_XID(gdkWindow->gobj()),
+                     XInternAtom(display, "_NET_WM_WINDOW_OPACITY", False), 0, 1, False, XA_CARDINAL, &type,
+                     &format, &count, &after, &data);
+  // Format 32 properties come as longs, whatever their size.
+  const bool clear = count == 1 && (*reinterpret_cast<unsigned long *>(data) & 0xFFFFFFFFul) == 0;
+  if (data) XFree(data);
+  return clear;
+}
+
+bool viewableOnServer(Gtk::Window &window) {
+  auto gdkWindow = window.get_window();
+  if (!gdkWindow || !GDK_IS_X11_WINDOW(gdkWindow->gobj())) return false;
+  XWindowAttributes attributes{};
+  return XGetWindowAttributes(GDK_DISPLAY_XDISPLAY(window.get_display()->gobj()), GDK_WINDOW_XID(gdkWindow->gobj()),
+                              &attributes) &&
+         attributes.map_state == IsViewable;
 }
 
 std::vector<std::uint8_t> readFile(const fs::path &path) {

@@ -39,6 +39,13 @@ private:
 bool pumpUntil(const std::function<bool()> &done, int timeoutMs);
 void pumpFor(int ms);
 
+// Whether the window asks to be drawn see-through (_NET_WM_WINDOW_OPACITY 0),
+// as the window manager reads it; Xvfb has no compositor to honour it.
+bool seeThrough(Gtk::Window &window);
+// Whether the X server has the window on screen (GDK counts it viewable as
+// soon as it asks for that).
+bool viewableOnServer(Gtk::Window &window);
+
 std::vector<std::uint8_t> readFile(const std::filesystem::path &path);
 std::filesystem::path dataFile(const std::string &name);
 
