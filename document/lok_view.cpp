@@ -9,13 +9,14 @@
 #include <json-glib/json-glib.h>
 
 #include <malloc.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -219,7 +220,9 @@ bool isViewTaskReport(std::string_view domain, std::string_view message) {
   const auto value = static_cast<std::uintptr_t>(std::strtoull(pointer.c_str(), &end, 16));
   if (end == pointer.c_str() || *end != ',') return false;
   const std::scoped_lock lock(g_viewsLock);
-  return std::find(g_views.begin(), g_views.end(), reinterpret_cast<const void *>(value)) != g_views.end();
+  // Compared as numbers: the report's text is all there is of its source.
+  return std::any_of(g_views.begin(), g_views.end(),
+                     [value](const void *view) { return reinterpret_cast<std::uintptr_t>(view) == value; });
 }
 
 GLogWriterOutput writeLog(GLogLevelFlags level, const GLogField *fields, gsize count, gpointer data) {
@@ -263,7 +266,8 @@ const char *lokProgramDir() { return "/usr/lib/libreoffice/program"; }
 void exitAfterEngine(int status) {
   std::cout.flush();
   std::cerr.flush();
-  std::fflush(nullptr);
+  // Nothing is left to tell if this fails: the streams are all there is.
+  (void)std::fflush(nullptr);
   _exit(status);
 }
 
