@@ -336,6 +336,19 @@ void TForm1::applyFontAndScale() {
   set_default_size(client.width, client.height);
 }
 
+namespace {
+
+// Nothing when the file is damaged or lacks the figures.
+std::optional<int> fileTextHeight(const MatchedFont &font, int fontPx) {
+  try {
+    return windowsTextHeight(readWinMetricsFromFile(font.file, font.face), fontPx);
+  } catch (const FontFileError &) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
 // The text height as the layout means it: the Windows ascent and descent of
 // the font fontconfig gives for Tahoma. Pango's own ascent and descent come
 // from other tables and differ by a pixel either way, so they are only the
@@ -343,11 +356,9 @@ void TForm1::applyFontAndScale() {
 int TForm1::measureTextHeight(int fontPx) {
   m_fontFile.clear();
   if (const auto font = matchFont("Tahoma", fontPx)) {
-    try {
-      const int height = windowsTextHeight(readWinMetricsFromFile(font->file, font->face), fontPx);
+    if (const auto height = fileTextHeight(*font, fontPx)) {
       m_fontFile = font->file;
-      return height;
-    } catch (const FontFileError &) {
+      return *height;
     }
   }
   Pango::FontDescription font("Tahoma");

@@ -89,7 +89,9 @@ std::uint32_t fileErrorCode(int posixError) {
   }
 }
 
-static std::string sysErrorText(std::uint32_t code) {
+namespace {
+
+std::string sysErrorText(std::uint32_t code) {
   std::string text = systemMessage(code);
   if (!text.empty()) return text;
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -97,6 +99,8 @@ static std::string sysErrorText(std::uint32_t code) {
   for (int shift = 28; shift >= 0; shift -= 4) text += kDigits[(code >> shift) & 0xFU];
   return text;
 }
+
+}  // namespace
 
 OleSysError::OleSysError(std::uint32_t code) : OleError(sysErrorText(code)), m_code(code) {}
 

@@ -22,7 +22,7 @@ constexpr std::string_view kPrefix = "quorvel-";
 
 // The pid in "quorvel-<pid>-XXXXXX", or 0.
 pid_t ownerPid(const std::string &name) {
-  if (name.rfind(kPrefix, 0) != 0) return 0;
+  if (!name.starts_with(kPrefix)) return 0;
   const std::string rest = name.substr(kPrefix.size());
   const auto dash = rest.find('-');
   if (dash == std::string::npos || dash == 0 || dash > 9) return 0;
