@@ -16,7 +16,14 @@ start=$SECONDS
 if "$run_tidy" -p "$build" -j 2 -quiet "$sources" >"$build/tidy.log" 2>&1; then
   echo "clang-tidy: no findings ($((SECONDS - start)) s)"
 else
-  sed 's/\x1b\[[0-9;]*m//g' "$build/tidy.log" | grep -E '(warning|error): ' | sort -u
-  echo "clang-tidy: findings above (full output in $build/tidy.log)" >&2
+  findings=$(sed 's/\x1b\[[0-9;]*m//g' "$build/tidy.log" | grep -E '(warning|error): ' | sort -u || true)
+  if [ -n "$findings" ]; then
+    printf '%s\n' "$findings"
+    echo "clang-tidy: findings above (full output in $build/tidy.log)" >&2
+  else
+    # No finding, yet it failed (clang-tidy crashed, say): show how.
+    tail -n 20 "$build/tidy.log" >&2
+    echo "clang-tidy failed without a finding (full output in $build/tidy.log)" >&2
+  fi
   exit 1
 fi
