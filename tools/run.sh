@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets everything up on Debian 12 and starts the program.
+# Sets everything up on Debian 12 or 13 and starts the program.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/tools/install-deps.sh"
