@@ -50,6 +50,7 @@ packages=(
   clang clang-format clang-tidy appstream desktop-file-utils
   # the Debian package
   dpkg-dev debhelper lintian
+  fontconfig  # fc-cat: the package check reads which folder a font cache file is of
   "${release_packages[@]}"
 )
 if [ "${1:-}" = --list ]; then
