@@ -27,6 +27,7 @@
 #include <utility>
 
 #include "automation/automation.h"
+#include "document/engine_output.h"
 #include "document/engine_profile.h"
 #include "document/key_order.h"
 #include "document/private_dir.h"
@@ -205,7 +206,8 @@ void viewCreated(GtkWidget *view) {
 std::string_view logField(const GLogField &field) {
   const auto *text = static_cast<const char *>(field.value);
   if (!text) return {};
-  return field.length < 0 ? std::string_view(text) : std::string_view(text, static_cast<std::size_t>(field.length));
+  return field.length < 0 ? std::string_view(text)
+                          : std::string_view(text, static_cast<std::size_t>(field.length));
 }
 
 bool isViewTaskReport(std::string_view domain, std::string_view message) {
@@ -259,11 +261,25 @@ private:
   std::array<struct sigaction, 3> m_saved{};
 };
 
+// The engine's own lines on std::cerr go through EngineOutput from before it
+// starts to the end of the process (it may write until the very end, so the
+// filter is never freed).
+EngineOutput *g_engineOutput = nullptr;
+
+void filterEngineOutput() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    g_engineOutput = new EngineOutput(std::cerr.rdbuf());
+    std::cerr.rdbuf(g_engineOutput);
+  });
+}
+
 }  // namespace
 
 const char *lokProgramDir() { return "/usr/lib/libreoffice/program"; }
 
 void exitAfterEngine(int status) {
+  if (g_engineOutput) g_engineOutput->release();
   std::cout.flush();
   std::cerr.flush();
   // Nothing is left to tell if this fails: the streams are all there is.
@@ -282,6 +298,7 @@ LokEngine::LokEngine(const fs::path &profileDir, std::string programDir)
   // they fragment it and hold resident pages; a fixed threshold keeps them
   // mapped on their own and returned when freed.
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+  filterEngineOutput();
   seedEngineProfile(profileDir);
   m_profileUrl = fileUrl(profileDir);
   m_thread = std::thread([this, shared = m_shared] {
