@@ -115,13 +115,19 @@ dpkg-query -W -f='${Depends}' quorvel | grep -qE '(^|, )libcups2( |,|$)' || fail
 mkdir -p "$work/home/.config" "$work/home/.cache" "$work/home/.local/share" "$work/tmp" "$work/run"
 chmod 0700 "$work/run"
 files() { (cd "$work" && find home tmp -mindepth 1 | sort); }
-files >"$work/files-before"
 if [ "$(id -u)" -eq 0 ]; then
   chown -R nobody:nogroup "$work/home" "$work/tmp" "$work/run"
   as_user=(runuser -u nobody --)
 else
   as_user=()
 fi
+# Where one of the system's font caches is out of date (a fresh Debian 13 has
+# one: /usr/share/fonts/X11/Type1 changed while the packages were installed,
+# after fontconfig had cached it), every fontconfig program writes its own
+# cache of that folder into the home; fc-list does so here first, so that only
+# what the program adds counts.
+"${as_user[@]}" env -i PATH=/usr/bin:/bin HOME="$work/home" fc-list >/dev/null
+files >"$work/files-before"
 
 # Own X server and window manager.
 exec 3<>"$work/display"
