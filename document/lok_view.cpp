@@ -8,6 +8,7 @@
 #include <gtk/gtk.h>
 #include <json-glib/json-glib.h>
 
+#include <dlfcn.h>
 #include <malloc.h>
 #include <unistd.h>
 
@@ -83,44 +84,15 @@ void countedPaintTile(LibreOfficeKitDocument *doc, unsigned char *buffer, int ca
   g_paintsRunning.fetch_sub(1);
 }
 
-// Every task of the view's worker starts with a setView call, and input goes
-// through postKeyEvent and postMouseEvent: counted too, so that the view is
-// only destroyed once its worker is idle (see ~LokView).
-std::atomic<int> g_callsRunning{0};
-std::atomic<std::int64_t> g_lastCallEndUs{0};
-struct CountedCall {
-  CountedCall() { g_callsRunning.fetch_add(1); }
-  ~CountedCall() {
-    g_lastCallEndUs.store(g_get_monotonic_time());
-    g_callsRunning.fetch_sub(1);
-  }
-  CountedCall(const CountedCall &) = delete;
-  CountedCall &operator=(const CountedCall &) = delete;
-  CountedCall(CountedCall &&) = delete;
-  CountedCall &operator=(CountedCall &&) = delete;
-};
-using SetViewFn = void (*)(LibreOfficeKitDocument *, int);
-using PostKeyFn = void (*)(LibreOfficeKitDocument *, int, int, int);
-using PostMouseFn = void (*)(LibreOfficeKitDocument *, int, int, int, int, int, int);
-std::atomic<SetViewFn> g_engineSetView{nullptr};
-std::atomic<PostKeyFn> g_enginePostKey{nullptr};
-std::atomic<PostMouseFn> g_enginePostMouse{nullptr};
-
-void countedSetView(LibreOfficeKitDocument *doc, int id) {
-  CountedCall c;
-  g_engineSetView.load()(doc, id);
-}
-void countedPostKey(LibreOfficeKitDocument *doc, int type, int charCode, int keyCode) {
-  CountedCall c;
-  g_enginePostKey.load()(doc, type, charCode, keyCode);
-}
 // Keys wait for the clicks queued before them (see key_order.h); the view of
 // 7.4 and of 26.8 alike hands clicks to its worker and lets them wait there.
 KeyOrder g_keyOrder;  // NOLINT(cert-err58-cpp): its constructor cannot throw
 
+using PostMouseFn = void (*)(LibreOfficeKitDocument *, int, int, int, int, int, int);
+std::atomic<PostMouseFn> g_enginePostMouse{nullptr};
+
 void countedPostMouse(LibreOfficeKitDocument *doc, int type, int x, int y, int count, int buttons,
                       int modifier) {
-  CountedCall c;
   g_enginePostMouse.load()(doc, type, x, y, count, buttons, modifier);
   if (type != LOK_MOUSEEVENT_MOUSEMOVE) g_keyOrder.buttonPosted();
 }
@@ -136,19 +108,10 @@ void wrap(Fn &slot, std::atomic<Fn> &original, Fn counted) {
 
 void countEngineCalls(LibreOfficeKitDocument *doc) {
   wrap(doc->pClass->paintTile, g_enginePaintTile, &countedPaintTile);
-  wrap(doc->pClass->setView, g_engineSetView, &countedSetView);
-  wrap(doc->pClass->postKeyEvent, g_enginePostKey, &countedPostKey);
   wrap(doc->pClass->postMouseEvent, g_enginePostMouse, &countedPostMouse);
 }
 
-bool engineQuietFor(std::int64_t us) {
-  const std::int64_t last = std::max(g_lastPaintEndUs.load(), g_lastCallEndUs.load());
-  return g_paintsRunning.load() == 0 && g_callsRunning.load() == 0 && g_get_monotonic_time() - last >= us;
-}
-
-// How long the view's worker must have been idle before the view goes (even
-// with the CPU taken by others), and how long we wait for that at most.
-constexpr std::int64_t kIdleBeforeDestroyUs = std::int64_t{200} * 1000;
+// How long the close waits at most for the view's worker to finish its tasks.
 constexpr std::int64_t kDestroyWaitCapUs = std::int64_t{10} * 1000 * 1000;
 
 // Between two queued tiles the worker does only a little bookkeeping, far
@@ -276,6 +239,65 @@ void filterEngineOutput() {
 
 }  // namespace
 
+// The view hands every request to a worker thread of its own, a GLib thread
+// pool, and its destroy frees that pool while holding the lock each task takes
+// first: a task that has started but not yet taken the lock then waits for
+// the destroy, which waits for the task, for ever (7.4 and 26.8 alike). So the
+// view may only go once its worker has nothing queued or running. The pool is
+// private to the widget; the calls that make it and queue tasks on it are
+// GLib's, which the program provides itself here and passes on to GLib, and
+// for the view's pool alone it counts the tasks queued and finished.
+struct WorkerCount {
+  GFunc run = nullptr;
+  gpointer data = nullptr;
+  std::atomic<long> queued{0};
+  std::atomic<long> finished{0};
+  bool busy() const { return queued.load() != finished.load(); }
+};
+
+namespace {
+
+// Set while a view is made on this thread: the pool it makes is counted.
+thread_local WorkerCount *t_newViewWorker = nullptr;
+
+void runCounted(gpointer task, gpointer count) {
+  auto *worker = static_cast<WorkerCount *>(count);
+  worker->run(task, worker->data);
+  worker->finished.fetch_add(1);
+}
+
+template <typename Fn>
+Fn glibs(const char *name) {
+  return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+}  // namespace quorvel
+
+extern "C" GThreadPool *g_thread_pool_new(GFunc func, gpointer data, gint maxThreads, gboolean exclusive,
+                                          GError **error) {
+  static const auto next = quorvel::glibs<decltype(&g_thread_pool_new)>("g_thread_pool_new");
+  quorvel::WorkerCount *worker = std::exchange(quorvel::t_newViewWorker, nullptr);
+  if (!worker) return next(func, data, maxThreads, exclusive, error);
+  worker->run = func;
+  worker->data = data;
+  return next(&quorvel::runCounted, worker, maxThreads, exclusive, error);
+}
+
+extern "C" gboolean g_thread_pool_push(GThreadPool *pool, gpointer task, GError **error) {
+  static const auto next = quorvel::glibs<decltype(&g_thread_pool_push)>("g_thread_pool_push");
+  // GThreadPool's fields are GLib's public API.
+  auto *worker = pool && pool->func == &quorvel::runCounted
+                     ? static_cast<quorvel::WorkerCount *>(pool->user_data)
+                     : nullptr;
+  if (worker) worker->queued.fetch_add(1);
+  const gboolean pushed = next(pool, task, error);
+  if (worker && !pushed) worker->queued.fetch_sub(1);
+  return pushed;
+}
+
+namespace quorvel {
+
 const char *lokProgramDir() { return "/usr/lib/libreoffice/program"; }
 
 void exitAfterEngine(int status) {
@@ -346,7 +368,10 @@ LokView::LokView(LokEngine &engine) : m_programDir(engine.programDir()), m_profi
                          (engine.failure().empty() ? std::string("запуск не закончен") : engine.failure()));
   GError *error = nullptr;
   // The engine is running: asking for it again gives that instance at once.
+  m_worker = std::make_unique<WorkerCount>();
+  t_newViewWorker = m_worker.get();
   m_view = lok_doc_view_new_from_user_profile(m_programDir.c_str(), m_profileUrl.c_str(), nullptr, &error);
+  t_newViewWorker = nullptr;
   if (!m_view) engineFailure("Не удалось запустить LibreOffice", error);
   engine.m_handedOver = true;
   g_object_ref_sink(m_view);
@@ -387,15 +412,12 @@ LokView::~LokView() {
     // Destroying the widget closes the document without saving and shuts the
     // engine down now; a plain unref would leave that to whoever holds the
     // last reference, after our folder is gone.
-    // The widget's destroy waits for its worker while holding the lock the
-    // worker's tasks take, so it must only run once the worker is idle (or
-    // both wait for ever): with the view out of the window no new work is
-    // queued, and what is queued (tiles, typed keys) shows as engine calls.
-    // The view of 7.4 and of 26.8 alike deadlocks so when closed while it
-    // paints; the wait costs some 0.2 s at close, on every version.
+    // With the view out of the window nothing queues more work; what is
+    // queued (tiles, typed keys, a zoom) is carried out first (see
+    // WorkerCount above).
     const std::int64_t since = g_get_monotonic_time();
-    while (!engineQuietFor(kIdleBeforeDestroyUs) && g_get_monotonic_time() - since < kDestroyWaitCapUs)
-      g_usleep(5 * G_TIME_SPAN_MILLISECOND);
+    while (m_worker->busy() && g_get_monotonic_time() - since < kDestroyWaitCapUs)
+      g_usleep(G_TIME_SPAN_MILLISECOND);
     gtk_widget_destroy(m_view);
     // The widget stops the engine only when it holds a document. After a
     // failed open, stop it here, or it writes its profile at process exit,
@@ -539,6 +561,8 @@ long LokView::tilesPainted() { return g_tilesPainted.load(); }
 bool LokView::paintingQuietFor(std::int64_t us) {
   return g_paintsRunning.load() == 0 && g_get_monotonic_time() - g_lastPaintEndUs.load() >= us;
 }
+
+bool LokView::workerBusy() const { return m_worker->busy(); }
 
 bool LokView::editable() const { return lok_doc_view_get_edit(LOK_DOC_VIEW(m_view)); }
 

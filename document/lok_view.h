@@ -72,6 +72,9 @@ private:
   std::vector<std::function<void()>> m_waiting;
 };
 
+// The tasks of a view's worker thread, counted (see lok_view.cpp).
+struct WorkerCount;
+
 class LokView {
 public:
   // A view on the started `engine`, which it takes over (the widget stops it
@@ -112,6 +115,9 @@ public:
   // Drawn under the view's tiles: what shows through where a tile is not
   // painted yet. Gets the view's zoom.
   void setUnderlay(std::function<void(cairo_t *, float)> paint);
+  // Whether the view's worker has tasks queued or running; the view is only
+  // destroyed once it has none.
+  bool workerBusy() const;
   // Tiles painted so far, and whether the painting has been quiet this long.
   static long tilesPainted();
   static bool paintingQuietFor(std::int64_t us);
@@ -124,6 +130,7 @@ private:
   struct Pending;
   static int applyZoomWhenIdle(void *view);
   void sendKeys(const std::vector<QueuedKey> &keys);
+  std::unique_ptr<WorkerCount> m_worker;
   GtkWidget *m_view = nullptr;
   LibreOfficeKitDocument *m_doc = nullptr;
   double m_pendingZoom = 0;

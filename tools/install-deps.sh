@@ -36,6 +36,7 @@ packages=(
   libreoffice-writer libreoffice-core fonts-dejavu-core
   # the layout's font: Wine's metric-compatible Tahoma, registered by the program itself
   fonts-wine
+  gdb  # test: a test that hangs shows its threads' stacks
   # test: print server, virtual X server, window manager, screenshots, PDF text
   cups cups-client cups-bsd cups-filters printer-driver-cups-pdf
   xvfb xauth xdotool x11-utils x11-xkb-utils x11-xserver-utils openbox imagemagick poppler-utils dbus-daemon

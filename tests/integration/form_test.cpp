@@ -118,6 +118,12 @@ TEST(Form, QuickSuccessiveResizesEndFittedToTheLastSize) {
   expectFitsWidth(form);
   EXPECT_TRUE(pumpUntil([&] { return !view->zoomPending(); }, 2000));
   EXPECT_TRUE(run.boxes().empty()) << run.boxes().front().text;
+
+  // Closed at once after one more, while the view's worker paints the new
+  // tiles: the close waits for them (closing the view under its worker could
+  // hang for ever), and the test's hang watch would say so.
+  form.resize(1100, 700);
+  ASSERT_TRUE(pumpUntil([&] { return view->workerBusy(); }, 5000)) << "the view's worker is not counted";
   EXPECT_TRUE(run.close()) << "files left in " << run.root();
 }
 
