@@ -32,8 +32,7 @@ TEST(Faults, PrintServerDownAtStartGivesAnEmptyListAndNoMessage) {
 // A scheduler of this test's own, so that stopping it disturbs no other test.
 TEST(Faults, PrintServerStoppingBeforeTheClickIsAnErrorUntilItIsBack) {
   if (cupsDir().empty()) GTEST_SKIP() << "no test print scheduler (run through tools/test.sh)";
-  char tmpl[] = "/tmp/qcups-fault.XXXXXX";
-  const std::string dir = mkdtemp(tmpl);
+  const std::string dir = makeTestDir("qcups-fault");
   const std::string sock = dir + "/cups.sock";
   struct StopAtEnd {
     std::string dir;

@@ -105,8 +105,8 @@ bool viewableOnServer(Gtk::Window &window) {
   auto gdkWindow = window.get_window();
   if (!gdkWindow || !GDK_IS_X11_WINDOW(gdkWindow->gobj())) return false;
   XWindowAttributes attributes{};
-  return XGetWindowAttributes(GDK_DISPLAY_XDISPLAY(window.get_display()->gobj()), GDK_WINDOW_XID(gdkWindow->gobj()),
-                              &attributes) &&
+  return XGetWindowAttributes(GDK_DISPLAY_XDISPLAY(window.get_display()->gobj()),
+                              GDK_WINDOW_XID(gdkWindow->gobj()), &attributes) &&
          attributes.map_state == IsViewable;
 }
 
@@ -117,10 +117,28 @@ std::vector<std::uint8_t> readFile(const fs::path &path) {
 
 fs::path dataFile(const std::string &name) { return fs::path(QUORVEL_TEST_DATA_DIR) / name; }
 
+fs::path testTmpDir() {
+  static const fs::path dir = [] {
+    const char *tmp = std::getenv("TMPDIR");
+    return fs::path(tmp && *tmp ? tmp : "/tmp");
+  }();
+  return dir;
+}
+
+namespace {
+fs::path makeDirIn(const fs::path &under, const std::string &name) {
+  std::string tmpl = (under / (name + ".XXXXXX")).string();
+  if (!mkdtemp(tmpl.data()))
+    throw fs::filesystem_error("mkdtemp", tmpl, std::error_code(errno, std::generic_category()));
+  return tmpl;
+}
+}  // namespace
+
+fs::path makeTestDir(const std::string &name) { return makeDirIn(testTmpDir(), name); }
+
 FormRun::FormRun(FormServices services, const fs::path &under) {
   initGtk();
-  std::string tmpl = (under / "quorvel-form-test.XXXXXX").string();
-  m_root = mkdtemp(tmpl.data());
+  m_root = makeDirIn(under, "quorvel-form-test");
   services.privateRoot = m_root;
   m_form = TForm1::create(std::move(services));
   m_form->boxHook = [this](const std::string &text, bool error) { m_boxes.push_back({text, error}); };

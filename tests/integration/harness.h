@@ -54,12 +54,19 @@ struct Box {
   bool error;
 };
 
+// The run's temporary folder: TMPDIR as it was when first asked, before an
+// engine set its own. tools/test.sh points it into the run's folder, so what
+// a test that crashed or hung leaves goes with the run.
+std::filesystem::path testTmpDir();
+// A new folder `name`.XXXXXX there.
+std::filesystem::path makeTestDir(const std::string &name);
+
 // The real window on a private folder of its own; message boxes are recorded
 // instead of shown, and nothing may be left in the folder once it is gone.
 class FormRun {
 public:
   // The private folder is made in `under`.
-  explicit FormRun(FormServices services, const std::filesystem::path &under = "/tmp");
+  explicit FormRun(FormServices services, const std::filesystem::path &under = testTmpDir());
   ~FormRun();
   TForm1 &form() { return *m_form; }
   TForm1 *operator->() { return m_form.get(); }

@@ -104,8 +104,7 @@ protected:
     LokView *view = m_run->form().oleContainer().view();
     EXPECT_NE(view, nullptr);
     if (view) {
-      char tmpl[] = "/tmp/quorvel-warm.XXXXXX";
-      const fs::path dir = mkdtemp(tmpl);
+      const fs::path dir = makeTestDir("quorvel-warm");
       EXPECT_FALSE(view->exportPdf("1", dir).empty());
       const auto t0 = Clock::now();
       EXPECT_FALSE(view->exportPdf("1-5", dir).empty());
@@ -343,8 +342,7 @@ TEST_F(NetPrint, ClosingTheWindowWhileAJobIsBeingSentEndsTheClickAtOnce) {
 
 TEST_F(NetPrint, ARemoteServerFromClientConfIsListedAndPrintedTo) {
   // The user's own client.conf names the server; nothing in the environment.
-  char tmpl[] = "/tmp/quorvel-remote-home.XXXXXX";
-  const fs::path home = mkdtemp(tmpl);
+  const fs::path home = makeTestDir("quorvel-remote-home");
   fs::create_directories(home / ".cups");
   std::ofstream(home / ".cups" / "client.conf") << "ServerName " << env("QUORVEL_REMOTE_SERVER") << "\n";
   struct RemoveAtEnd {
@@ -382,8 +380,7 @@ namespace {
 TEST_F(NetPrint, SigtermWhileAJobIsBeingSentEndsTheProgramCleanly) {
   const std::string printer = env("QUORVEL_NET_SILENT");
   initGtk();
-  char tmpl[] = "/tmp/quorvel-term-test.XXXXXX";
-  const fs::path root = mkdtemp(tmpl);
+  const fs::path root = makeTestDir("quorvel-term-test");
   FormServices s = cupsServices(chartTable(m_doc));
   s.privateRoot = root;
 

@@ -36,7 +36,7 @@ protected:
   }
 
   // The window on the five-page marker document, with every queue CUPS knows.
-  TForm1 &start(const std::filesystem::path &privateFolderIn = "/tmp") {
+  TForm1 &start(const std::filesystem::path &privateFolderIn = testTmpDir()) {
     FormServices s = cupsServices(chartTable(m_doc));
     s.confirm = [this](const std::string &prompt) {
       m_prompts.push_back(prompt);
