@@ -367,9 +367,10 @@ LokView::LokView(LokEngine &engine) : m_programDir(engine.programDir()), m_profi
     throw OleServerError("Не удалось запустить LibreOffice: " +
                          (engine.failure().empty() ? std::string("запуск не закончен") : engine.failure()));
   GError *error = nullptr;
-  // The engine is running: asking for it again gives that instance at once.
+  // The pool the widget makes for its worker is counted (see WorkerCount).
   m_worker = std::make_unique<WorkerCount>();
   t_newViewWorker = m_worker.get();
+  // The engine is running: asking for it again gives that instance at once.
   m_view = lok_doc_view_new_from_user_profile(m_programDir.c_str(), m_profileUrl.c_str(), nullptr, &error);
   t_newViewWorker = nullptr;
   if (!m_view) engineFailure("Не удалось запустить LibreOffice", error);
