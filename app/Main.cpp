@@ -513,10 +513,9 @@ void TForm1::OleContainerRun() {
 
 void TForm1::startListing() {
   if (!m_services.printers || m_listing) return;
-  // The engine sets TMPDIR as it starts, while the list is still being read
-  // (and the print system reads the environment): a variable that is there
-  // already is replaced in place, never moved under the reading thread.
-  if (!std::getenv("TMPDIR")) setenv("TMPDIR", Glib::get_tmp_dir().c_str(), 0);
+  // The list is read while the engine starts and sets its variables: they
+  // are all there already (prepareToolkit), so none is added under the
+  // reading thread.
   auto listed = std::make_shared<std::vector<std::string>>();
   m_listed = listed;
   m_listing = std::make_unique<OffThread>(
@@ -705,7 +704,10 @@ int TForm1::runBox(Gtk::Dialog &box) {
   return answer;
 }
 
-void prepareToolkit() { setenv("GDK_GL", "disable", 0); }
+void prepareToolkit() {
+  reserveEngineEnvironment();
+  setenv("GDK_GL", "disable", 0);
+}
 
 int runApplication(FormServices services) {
   prepareToolkit();

@@ -150,9 +150,10 @@ private:
   sigc::signal<void()> m_signalStarted;
 };
 
-// What the process sets for the toolkit before it starts: no OpenGL (the
-// program draws none; probing for it maps a software renderer of about
-// 48 MB). A value the user set is left alone.
+// What the process sets before any thread starts: no OpenGL (the program
+// draws none; probing for it maps a software renderer of about 48 MB), and
+// every variable the engine sets as it starts. A value the user set is left
+// alone.
 void prepareToolkit();
 
 // Runs the program's window until it is closed; a polite kill (TERM, INT,

@@ -58,6 +58,7 @@ TEST(Form, StartsWithTheChartShownAndTheStripAtRest) {
   // The view is there without rulers, fitted to the width.
   EXPECT_TRUE(gtk_widget_get_mapped(form.oleContainer().view()->widget()));
   expectFitsWidth(form);
+  EXPECT_TRUE(run.close());
 }
 
 TEST(Form, ResizingRefitsTheChartAndKeepsTheStrip) {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -136,8 +137,18 @@ fs::path makeDirIn(const fs::path &under, const std::string &name) {
 
 fs::path makeTestDir(const std::string &name) { return makeDirIn(testTmpDir(), name); }
 
+namespace {
+std::set<std::string> environmentNames() {
+  std::set<std::string> names;
+  for (char **e = environ; *e; ++e) names.insert(std::string(*e, std::strcspn(*e, "=")));
+  return names;
+}
+}  // namespace
+
 FormRun::FormRun(FormServices services, const fs::path &under) {
   initGtk();
+  m_environ = environ;
+  m_envNames = environmentNames();
   m_root = makeDirIn(under, "quorvel-form-test");
   services.privateRoot = m_root;
   m_form = TForm1::create(std::move(services));
@@ -156,13 +167,22 @@ bool FormRun::showAndStart(int timeoutMs) {
 }
 
 bool FormRun::close() {
+  bool envKept = true;
   if (m_form) {
     m_form->hide();
     m_form.reset();
     pumpFor(50);
+    // The array moves when a name is added, under threads that read it.
+    envKept = environ == m_environ;
+    if (!envKept) {
+      std::string added;
+      for (const std::string &name : environmentNames())
+        if (!m_envNames.count(name)) added += " " + name;
+      std::fprintf(stderr, "the environment gained:%s\n", added.c_str());
+    }
   }
   std::error_code ec;
-  const bool clean = fs::exists(m_root, ec) && fs::is_empty(m_root, ec);
+  const bool clean = envKept && fs::exists(m_root, ec) && fs::is_empty(m_root, ec);
   if (!clean)
     for (const auto &e : fs::recursive_directory_iterator(m_root, ec))
       std::fprintf(stderr, "left: %s\n", e.path().c_str());

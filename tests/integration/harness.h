@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -74,7 +75,9 @@ public:
   void clearBoxes() { m_boxes.clear(); }
   // Shows the window and waits until start-up has finished.
   bool showAndStart(int timeoutMs = 60000);
-  // Closes and destroys the window; true when its private folder is gone.
+  // Closes and destroys the window; true when its private folder is gone
+  // and the environment has gained no name meanwhile (see
+  // reserveEngineEnvironment).
   bool close();
   const std::filesystem::path &root() const { return m_root; }
 
@@ -82,6 +85,8 @@ private:
   std::filesystem::path m_root;
   std::unique_ptr<TForm1> m_form;
   std::vector<Box> m_boxes;
+  char **m_environ = nullptr;
+  std::set<std::string> m_envNames;
 };
 
 // The small file system of this test's own (tests/integration/small-disk.sh
