@@ -30,10 +30,10 @@ const char *lokProgramDir();
 
 // Puts every environment variable the engine and its view set as they start
 // in place beforehand, so that they only change a value. Adding a name moves
-// the environment's array and frees the old one, under any thread reading it
-// at the time (the GUI thread's translations read LANGUAGE all the time, the
-// printer list reads CUPS's variables): a crash now and then. Call it first
-// thing, before any thread is started.
+// the environment's array, and glibc before 2.40 (Debian 12) frees the old
+// one under any thread reading it at the time (the GUI thread's translations
+// read LANGUAGE all the time, the printer list reads CUPS's variables): a
+// crash now and then. Call it first thing, before any thread is started.
 void reserveEngineEnvironment();
 
 // Ends a process that has loaded the engine, with `status`, once everything
