@@ -133,17 +133,15 @@ fs::path makeDirIn(const fs::path &under, const std::string &name) {
     throw fs::filesystem_error("mkdtemp", tmpl, std::error_code(errno, std::generic_category()));
   return tmpl;
 }
-}  // namespace
 
-fs::path makeTestDir(const std::string &name) { return makeDirIn(testTmpDir(), name); }
-
-namespace {
 std::set<std::string> environmentNames() {
   std::set<std::string> names;
   for (char **e = environ; *e; ++e) names.insert(std::string(*e, std::strcspn(*e, "=")));
   return names;
 }
 }  // namespace
+
+fs::path makeTestDir(const std::string &name) { return makeDirIn(testTmpDir(), name); }
 
 FormRun::FormRun(FormServices services, const fs::path &under) {
   initGtk();
