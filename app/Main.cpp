@@ -4,13 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <utility>
 
 #include "app/font_metrics.h"
+#include "app/message_boxes.h"
 #include "document/container_stream.h"
 
 namespace quorvel {
@@ -136,7 +136,8 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
   if (m_services.spooler) {
     auto confirm =
         m_services.confirm ? m_services.confirm : [this](const std::string &t) { return askOkCancel(t); };
-    m_printService = std::make_unique<SpoolerPrintService>(m_services.spooler, *m_pump, std::move(confirm));
+    m_printDialogs = std::make_unique<FormPrintDialogs>(*this, std::move(confirm), m_services.askCredentials);
+    m_printService = std::make_unique<SpoolerPrintService>(m_services.spooler, *m_pump, *m_printDialogs);
   }
   ContainerEnv env;
   env.printing = m_printService.get();
@@ -174,6 +175,8 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
     if (!m_started) return;
     try {
       Button1Click();
+    } catch (const PrintOutCancelled &) {
+      // The user said "Отмена" to a printer's question.
     } catch (...) {
       handleException(std::current_exception());
     }
@@ -218,11 +221,7 @@ void TForm1::setWindowIcon() {
   if (!icons.empty()) set_icon_list(icons);
 }
 
-std::string TForm1::title() {
-  char path[PATH_MAX] = {};
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  return applicationTitle(n > 0 ? std::string_view(path, static_cast<std::size_t>(n)) : "quorvel");
-}
+std::string TForm1::title() { return programTitle(); }
 
 void TForm1::setUpKeyboardAndScreenReaders() {
   // No page item is chosen at the start.
@@ -671,14 +670,14 @@ void TForm1::setRadioGroupIndex(int index) {
 void TForm1::messageBox(const std::string &text) {
   if (boxHook) return boxHook(text, false);
   Gtk::MessageDialog box(*this, text, false, Gtk::MESSAGE_OTHER, Gtk::BUTTONS_OK, true);
-  runBox(box);
+  runBox(*this, box);
 }
 
 void TForm1::handleException(const std::exception_ptr &error) {
   const std::string text = errorBoxText(error);
   if (boxHook) return boxHook(text, true);
   Gtk::MessageDialog box(*this, text, false, Gtk::MESSAGE_ERROR, Gtk::BUTTONS_OK, true);
-  runBox(box);
+  runBox(*this, box);
 }
 
 bool TForm1::askOkCancel(const std::string &text) {
@@ -687,21 +686,7 @@ bool TForm1::askOkCancel(const std::string &text) {
   box.add_button("Отмена", Gtk::RESPONSE_CANCEL);
   box.add_button("ОК", Gtk::RESPONSE_OK);
   box.set_default_response(Gtk::RESPONSE_OK);
-  return runBox(box) == Gtk::RESPONSE_OK;
-}
-
-int TForm1::runBox(Gtk::Dialog &box) {
-  // Captioned with the application's title, and announced by it: GTK names
-  // message boxes after their kind ("Error"), in English.
-  box.set_title(title());
-  box.get_accessible()->set_name(title());
-  // Closing the window while a box is up answers the box with "cancel", so
-  // the program can end instead of waiting on a box for a window that is gone.
-  if (!get_visible()) return Gtk::RESPONSE_CANCEL;
-  sigc::connection closed = signal_hide().connect([&box] { box.response(Gtk::RESPONSE_CANCEL); });
-  const int answer = box.run();
-  closed.disconnect();
-  return answer;
+  return runBox(*this, box) == Gtk::RESPONSE_OK;
 }
 
 void prepareToolkit() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/font_config.h"
+#include "app/print_boxes.h"
 #include "app/shell_rules.h"
 #include "app/x11_frame.h"
 #include "document/ole_container.h"
@@ -31,6 +32,9 @@ struct FormServices {
   std::filesystem::path privateRoot = PrivateDir::defaultRoot();
   // Answers the manual two-sided question; the default asks the user.
   std::function<bool(const std::string &)> confirm;
+  // Answers a printer's question for a user name and password; the default
+  // asks the user.
+  FormPrintDialogs::AskCredentials askCredentials;
   std::string engineDir = lokProgramDir();
   // Fonts added for this process only: Tahoma, where it is installed.
   std::vector<std::filesystem::path> fontFiles = wineTahomaFiles();
@@ -64,6 +68,8 @@ public:
   bool started() const { return m_started; }
   // True while a print-out is under way.
   bool printing() const { return m_busy.busy(); }
+  // The box a print-out shows while it follows a job at the printer, if any.
+  ProgressBox *printProgress() const { return m_printDialogs ? m_printDialogs->current() : nullptr; }
   sigc::signal<void()> &signalStarted() { return m_signalStarted; }
   // Called instead of running a modal box (tests); gets the text and whether it is an error.
   std::function<void(const std::string &, bool)> boxHook;
@@ -99,7 +105,6 @@ private:
   bool onConfigure(GdkEventConfigure *event);
   bool onWindowState(GdkEventWindowState *event);
   bool askOkCancel(const std::string &text);
-  int runBox(Gtk::Dialog &box);
   void startListing();
   void whenListed(const std::function<void()> &then);
   void fillPrinterList();
@@ -110,6 +115,7 @@ private:
   FormServices m_services;
   std::unique_ptr<PrivateDir> m_privateDir;
   std::unique_ptr<EventPump> m_pump;
+  std::unique_ptr<FormPrintDialogs> m_printDialogs;
   std::unique_ptr<SpoolerPrintService> m_printService;
   PrintBusy m_busy;
   bool m_buttonHadFocus = false;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,10 +21,17 @@ struct PrintableDocument {
   std::function<std::vector<std::uint8_t>(const std::string &pageRange)> render;
 };
 
+// The user ended the print-out in one of its boxes ("Отмена"): nothing is
+// left of it, and there is nothing more to say.
+struct PrintOutCancelled : std::runtime_error {
+  PrintOutCancelled() : std::runtime_error("cancelled") {}
+};
+
 class PrintService {
 public:
   virtual ~PrintService() = default;
-  // Throws OleServerError when `printer` cannot take jobs now.
+  // Throws OleServerError when `printer` cannot take jobs now, and
+  // PrintOutCancelled when the user would not give what it asks for.
   virtual void checkPrinter(const std::string &printer) = 0;
   virtual void printOut(const std::string &printer, const PrintOutRequest &request,
                         const PrintableDocument &document) = 0;

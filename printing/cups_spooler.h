@@ -17,9 +17,14 @@ public:
   // most about `timeoutMs`.
   static std::vector<std::string> listQueues(int timeoutMs = 3000);
 
-  void checkQueue(const std::string &queue, const StopFlag &stop) override;
+  QueueInfo checkQueue(const std::string &queue, const CredentialStore &known, const StopFlag &stop) override;
   int submitPdf(const std::string &queue, const std::string &title, const std::vector<std::uint8_t> &pdf,
-                const JobSettings &settings, const StopFlag &stop) override;
+                const JobSettings &settings, const CredentialStore &known, const StopFlag &stop) override;
+  JobStatus jobStatus(const std::string &queue, int job, const CredentialStore &known,
+                      const StopFlag &stop) override;
+  void cancelJob(const std::string &queue, int job, const CredentialStore &known) override;
+  void authenticateJob(const std::string &queue, int job, const std::vector<Secret> &authInfo,
+                       const CredentialStore &known, const StopFlag &stop) override;
 };
 
 }  // namespace quorvel

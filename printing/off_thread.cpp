@@ -15,6 +15,10 @@ std::condition_variable g_runningChanged;
 int g_running = 0;
 int g_holds = 0;
 
+// The longest a wait sleeps at a time: short enough that a closing window,
+// or a box's "Отмена", is noticed at once.
+constexpr std::chrono::milliseconds kPumpSlice{50};
+
 }  // namespace
 
 struct OffThread::State {
@@ -64,7 +68,7 @@ void OffThread::abandon() {
   if (!m_state->done) m_state->stop.stop();
 }
 
-void OffThread::wait(EventPump &pump, SteadyClock::time_point deadline) {
+void OffThread::wait(EventPump &pump, SteadyClock::time_point deadline, const std::function<bool()> &giveUp) {
   using namespace std::chrono;
   {
     std::lock_guard l(m_state->lock);
@@ -79,7 +83,7 @@ void OffThread::wait(EventPump &pump, SteadyClock::time_point deadline) {
         return;
       }
     }
-    if (pump.closing()) {
+    if (pump.closing() || (giveUp && giveUp())) {
       abandon();
       throw WaitAbandoned();
     }
@@ -88,9 +92,16 @@ void OffThread::wait(EventPump &pump, SteadyClock::time_point deadline) {
       abandon();
       throw WaitTimedOut();
     }
-    // Short enough that a closing window is noticed at once.
-    pump.iterate(std::min(milliseconds(50), ceil<milliseconds>(deadline - now)));
+    pump.iterate(std::min(kPumpSlice, ceil<milliseconds>(deadline - now)));
   }
+}
+
+void pumpFor(EventPump &pump, std::chrono::milliseconds time, const std::function<bool()> &giveUp) {
+  using namespace std::chrono;
+  const auto until = SteadyClock::now() + time;
+  for (auto now = SteadyClock::now(); now < until && !pump.closing() && !(giveUp && giveUp());
+       now = SteadyClock::now())
+    pump.iterate(std::min(kPumpSlice, ceil<milliseconds>(until - now)));
 }
 
 int OffThread::running() {

@@ -59,8 +59,9 @@ public:
   bool ready() const;
   // Handles the GUI's events until the work is done, then rethrows what it
   // threw. Throws WaitTimedOut at `deadline` and WaitAbandoned as soon as
-  // the pump is closing; either way the work is told to stop.
-  void wait(EventPump &pump, SteadyClock::time_point deadline);
+  // the pump is closing or `giveUp` says so; either way the work is told to
+  // stop.
+  void wait(EventPump &pump, SteadyClock::time_point deadline, const std::function<bool()> &giveUp = {});
   void abandon();
 
   // Works still running (given up on or not).
@@ -88,11 +89,16 @@ public:
 
 // Runs `work` off the GUI thread and waits for it at most `limit`.
 template <class T>
-T runOffThread(EventPump &pump, std::chrono::milliseconds limit, std::function<T(const StopFlag &)> work) {
+T runOffThread(EventPump &pump, std::chrono::milliseconds limit, std::function<T(const StopFlag &)> work,
+               const std::function<bool()> &giveUp = {}) {
   auto result = std::make_shared<T>();
   OffThread task([result, work = std::move(work)](const StopFlag &stop) { *result = work(stop); });
-  task.wait(pump, SteadyClock::now() + limit);
+  task.wait(pump, SteadyClock::now() + limit, giveUp);
   return std::move(*result);
 }
+
+// Handles the GUI's events for `time`, or until `giveUp` says so or the
+// window is closing.
+void pumpFor(EventPump &pump, std::chrono::milliseconds time, const std::function<bool()> &giveUp = {});
 
 }  // namespace quorvel
