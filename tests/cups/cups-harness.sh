@@ -8,8 +8,11 @@
 #
 #   cups-harness.sh start DIR [PORT]          prints the CUPS_SERVER value; with
 #                                             PORT it also listens on 127.0.0.1:PORT
-#   cups-harness.sh add-queue DIR NAME [capture|fail] [NAME-default=VALUE...]
-#                                             the queue's own defaults, as lpadmin -o sets them
+#   cups-harness.sh add-queue DIR NAME [MODE] [NAME-default=VALUE...]
+#                                             MODE: capture (default), fail, slow/SECONDS-A-PAGE,
+#                                             nopaper or share (see capture-backend); then the
+#                                             queue's own defaults, as lpadmin -o sets them
+#   cups-harness.sh load-paper DIR NAME       paper into a nopaper queue, which goes on
 #   cups-harness.sh disable|enable DIR NAME   stop/start processing jobs
 #   cups-harness.sh reject|accept DIR NAME    refuse/accept new jobs
 #   cups-harness.sh delete-queue DIR NAME
@@ -28,7 +31,7 @@ CUPSD=${CUPS_HARNESS_CUPSD:-/usr/sbin/cupsd}
 die() { echo "cups-harness: $*" >&2; exit 1; }
 
 usage() {
-    sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,20p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -171,7 +174,7 @@ cmd_start() {
     fi
     mkdir -p "$DIR" || die "cannot create $DIR"
     chmod 0755 "$DIR"
-    mkdir -p "$DIR"/{spool/tmp,cache,state,ssl,log,ppd,out}
+    mkdir -p "$DIR"/{spool/tmp,cache,state,ssl,log,ppd,out,paper}
     [ "$(id -u)" != 0 ] || chown root:lp "$DIR/spool" "$DIR/spool/tmp" "$DIR/cache" "$DIR/state"
     chmod 0710 "$DIR/spool"
     chmod 1770 "$DIR/spool/tmp"
@@ -217,8 +220,11 @@ cmd_add_queue() {
     local uri
     case $mode in
         capture) uri="capture:/store" ;;
-        fail) uri="capture:/fail" ;;
-        *) die "unknown queue mode '$mode' (capture|fail)" ;;
+        fail|nopaper) uri="capture:/$mode" ;;
+        slow/[0-9]*) uri="capture:/$mode" ;;
+        # What a queue printing to a Windows share asks of each job.
+        share) uri="capture:/share"; defaults+=(-o auth-info-required=username,password) ;;
+        *) die "unknown queue mode '$mode' (capture|fail|slow/N|nopaper|share)" ;;
     esac
     # Raw queue: no PPD, no filters, the backend gets the submitted bytes.
     # lpadmin warns that raw queues are deprecated; that line is dropped.
@@ -247,6 +253,14 @@ cmd_delete_queue() {
     [ -n "$name" ] || usage
     need_running
     lpadmin -h "$SOCK" -x "$name"
+}
+
+cmd_load_paper() {
+    need_dir "${1:-}"
+    local name=${2:-}
+    [ -n "$name" ] || usage
+    need_running
+    : >"$DIR/paper/$name" && cupsenable -h "$SOCK" "$name"
 }
 
 cmd_wait_jobs() {
@@ -302,6 +316,7 @@ case $sub in
     accept) cmd_simple cupsaccept "$@" ;;
     delete-queue) cmd_delete_queue "$@" ;;
     wait-jobs) cmd_wait_jobs "$@" ;;
+    load-paper) cmd_load_paper "$@" ;;
     stop) cmd_stop "$@" ;;
     *) usage ;;
 esac

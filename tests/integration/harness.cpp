@@ -2,6 +2,8 @@
 
 #include "printing/cups_spooler.h"
 
+#include <cups/cups.h>
+
 #include <fcntl.h>
 #include <glib.h>
 #include <sys/statvfs.h>
@@ -71,6 +73,18 @@ gboolean LoopProbe::tick(gpointer data) {
   self->m_last = now;
   return G_SOURCE_CONTINUE;
 }
+
+EveryTick::EveryTick(std::function<void()> tick) : m_tick(std::move(tick)) {
+  m_source = g_timeout_add(
+      10,
+      [](gpointer self) -> gboolean {
+        static_cast<EveryTick *>(self)->m_tick();
+        return G_SOURCE_CONTINUE;
+      },
+      this);
+}
+
+EveryTick::~EveryTick() { g_source_remove(m_source); }
 
 bool pumpUntil(const std::function<bool()> &done, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -296,7 +310,7 @@ std::vector<CapturedJob> capturedJobs(const std::string &printer) {
   for (const auto &entry : fs::directory_iterator(cupsDir() / "out", ec)) {
     if (entry.path().extension() != ".meta") continue;
     std::ifstream in(entry.path());
-    CapturedJob job{0, {}, {}, {}, 0, {}};
+    CapturedJob job{0, {}, {}, {}, 0, {}, {}};
     for (std::string line; std::getline(in, line);) {
       if (line.starts_with("job-id=")) job.id = std::atoi(line.c_str() + 7);
       if (line.starts_with("title=")) job.title = line.substr(6);
@@ -304,6 +318,7 @@ std::vector<CapturedJob> capturedJobs(const std::string &printer) {
       if (line.starts_with("printer=")) job.printer = line.substr(8);
       if (line.starts_with("copies=")) job.copies = std::atoi(line.c_str() + 7);
       if (line.starts_with("options=")) job.options = line.substr(8);
+      if (line.starts_with("auth-user=")) job.authUser = line.substr(10);
     }
     if (job.printer == printer) jobs.push_back(job);
   }
@@ -318,6 +333,16 @@ std::string CapturedJob::option(const std::string &name) const {
   for (std::string word; words >> word;)
     if (word.starts_with(key)) return word.substr(key.size());
   return {};
+}
+
+int activeJobs(const std::string &queue) {
+  cups_job_t *jobs = nullptr;
+  const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, nullptr, 0, CUPS_WHICHJOBS_ACTIVE);
+  if (n < 0) return -1;
+  int mine = 0;
+  for (int i = 0; i < n; ++i) mine += queue == jobs[i].dest;
+  cupsFreeJobs(n, jobs);
+  return mine;
 }
 
 bool waitForJobs(const std::string &printer, std::size_t n, int timeoutMs) {

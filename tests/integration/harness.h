@@ -36,6 +36,19 @@ private:
   double m_longest = 0;
   std::string m_longGaps;
 };
+// Runs `tick` every few milliseconds on the main loop for as long as it lives
+// (also inside the nested loops of a print-out).
+class EveryTick {
+public:
+  explicit EveryTick(std::function<void()> tick);
+  ~EveryTick();
+  EveryTick(const EveryTick &) = delete;
+  EveryTick &operator=(const EveryTick &) = delete;
+
+private:
+  std::function<void()> m_tick;
+  guint m_source = 0;
+};
 // Runs the main loop until `done` holds or `timeoutMs` has passed.
 bool pumpUntil(const std::function<bool()> &done, int timeoutMs);
 void pumpFor(int ms);
@@ -139,11 +152,15 @@ struct CapturedJob {
   std::filesystem::path pdf;
   int copies;           // as the scheduler handed them to the backend
   std::string options;  // the job's options as the backend got them
+  std::string authUser;  // the user name it came with (a share's queue)
   // The value of one option ("sides"); empty when the job has none.
   std::string option(const std::string &name) const;
 };
 // The jobs the capture queue `printer` has received, by job id.
 std::vector<CapturedJob> capturedJobs(const std::string &printer);
+// Jobs for `queue` the scheduler still holds (pending, held or processing);
+// asked of all queues, since one that was never created has none.
+int activeJobs(const std::string &queue);
 // Waits until `printer` has received at least `n` jobs.
 bool waitForJobs(const std::string &printer, std::size_t n, int timeoutMs = 30000);
 // The QMARK-PAGE-nn markers of a PDF, in page order.

@@ -37,18 +37,6 @@ double msSince(Clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
 }
 
-// Jobs for `queue` the scheduler still holds (pending, held or processing);
-// asked of all queues, since one that was never created has none.
-int activeJobs(const std::string &queue) {
-  cups_job_t *jobs = nullptr;
-  const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, nullptr, 0, CUPS_WHICHJOBS_ACTIVE);
-  if (n < 0) return -1;
-  int mine = 0;
-  for (int i = 0; i < n; ++i) mine += queue == jobs[i].dest;
-  cupsFreeJobs(n, jobs);
-  return mine;
-}
-
 // The documents a printer simulator has kept, oldest first.
 std::vector<fs::path> spooled(const fs::path &dir) {
   std::vector<fs::path> files;

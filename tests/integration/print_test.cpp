@@ -5,7 +5,11 @@
 // two copies unless a job says otherwise.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <set>
 
 #include "harness.h"
@@ -18,9 +22,77 @@ std::string testQueueName(const char *suffix = "") {
   return std::string("q_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + suffix;
 }
 
-bool addQueue(const std::string &name) {
-  return cupsHarness({"add-queue", cupsDir().string(), name, "capture", "sides-default=two-sided-long-edge",
+bool addQueue(const std::string &name, const std::string &mode = "capture") {
+  return cupsHarness({"add-queue", cupsDir().string(), name, mode, "sides-default=two-sided-long-edge",
                       "copies-default=2"});
+}
+
+using Clock = std::chrono::steady_clock;
+
+double msBetween(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+// What the user sees while a click runs, looked at every few milliseconds:
+// each text of the print-out's progress box, and when the first job of
+// `queue` came out of the printer. `act` is given each new text, and the box.
+class ClickWatch {
+public:
+  ClickWatch(TForm1 &form, std::string queue, std::function<void(const std::string &, ProgressBox &)> act = {})
+      : m_form(form), m_queue(std::move(queue)), m_act(std::move(act)) {}
+  const std::vector<std::string> &texts() const { return m_texts; }
+  std::optional<Clock::time_point> firstOut() const { return m_firstOut; }
+  bool saw(const std::string &part) const {
+    return std::any_of(m_texts.begin(), m_texts.end(),
+                       [&](const std::string &t) { return t.find(part) != std::string::npos; });
+  }
+  std::string all() const {
+    std::string out;
+    for (const std::string &t : m_texts) out += "[" + t + "] ";
+    return out;
+  }
+
+private:
+  void tick() {
+    if (!m_firstOut && !capturedJobs(m_queue).empty()) m_firstOut = Clock::now();
+    ProgressBox *box = m_form.printProgress();
+    if (!box) return;
+    const std::string text = box->text();
+    if (!m_texts.empty() && m_texts.back() == text) return;
+    m_texts.push_back(text);
+    if (m_act) m_act(text, *box);
+  }
+  TForm1 &m_form;
+  std::string m_queue;
+  std::function<void(const std::string &, ProgressBox &)> m_act;
+  std::vector<std::string> m_texts;
+  std::optional<Clock::time_point> m_firstOut;
+  EveryTick m_tick{[this] { tick(); }};
+};
+
+// Presses the box's "Отмена" as the user would.
+void pressCancel(ProgressBox &box) {
+  auto *button = dynamic_cast<Gtk::Button *>(box.dialog().get_widget_for_response(Gtk::RESPONSE_CANCEL));
+  ASSERT_NE(button, nullptr);
+  ASSERT_EQ(button->get_label(), "Отмена");
+  button->clicked();
+}
+
+// Files under `folder` changed since `since` that hold `secret`.
+std::vector<std::filesystem::path> filesHolding(const std::filesystem::path &folder, const std::string &secret,
+                                                std::filesystem::file_time_type since) {
+  std::vector<std::filesystem::path> found;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           folder, std::filesystem::directory_options::skip_permission_denied, ec);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (ec || !it->is_regular_file(ec) || it->last_write_time(ec) < since || it->file_size(ec) > (64u << 20))
+      continue;
+    const std::vector<std::uint8_t> bytes = readFile(it->path());
+    if (std::search(bytes.begin(), bytes.end(), secret.begin(), secret.end()) != bytes.end())
+      found.push_back(it->path());
+  }
+  return found;
 }
 
 class Print : public ::testing::Test {
@@ -44,7 +116,15 @@ protected:
     FormServices s = cupsServices(chartTable(m_doc));
     s.confirm = [this](const std::string &prompt) {
       m_prompts.push_back(prompt);
+      m_promptTimes.push_back(Clock::now());
       return m_answer;
+    };
+    s.askCredentials = [this](const CredentialRequest &request) -> std::optional<Credentials> {
+      m_asks.push_back(request);
+      if (m_passwords.empty()) return std::nullopt;
+      Credentials given{"", "teacher", Secret(m_passwords.front())};
+      m_passwords.erase(m_passwords.begin());
+      return given;
     };
     m_run = std::make_unique<FormRun>(std::move(s), privateFolderIn);
     EXPECT_TRUE(m_run->showAndStart());
@@ -93,7 +173,10 @@ protected:
   std::vector<std::uint8_t> m_doc;
   std::unique_ptr<FormRun> m_run;
   std::vector<std::string> m_prompts;
+  std::vector<Clock::time_point> m_promptTimes;
   bool m_answer = true;
+  std::vector<CredentialRequest> m_asks;
+  std::vector<std::string> m_passwords;  // what the user types when asked, in turn
 };
 
 using Pages = std::vector<std::vector<int>>;
@@ -151,6 +234,129 @@ TEST_F(Print, ManualTwoSidedPrintsFrontsThenAsksThenBacks) {
   EXPECT_EQ(jobSides(), Sides(4, "one-sided"));
   EXPECT_EQ(m_prompts.size(), 2u);
   EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+}
+
+// A printer that takes a second a page: the question comes only once the
+// fronts are out, and "Отмена" meanwhile takes them back.
+TEST_F(Print, TwoSidedOnASlowPrinterAsksOnlyOnceTheFrontsAreOut) {
+  const std::string slow = testQueueName("_slow");
+  ASSERT_TRUE(addQueue(slow, "slow/1"));
+  TForm1 &form = start();
+  ASSERT_TRUE(choosePrinter(slow));
+  {
+    ClickWatch watch(form, slow);
+    LoopProbe probe;
+    click(0, "", true);
+    const double stall = probe.longestGapMs();
+    ASSERT_EQ(m_prompts.size(), 1u);
+    ASSERT_TRUE(watch.firstOut());
+    EXPECT_GT(m_promptTimes[0], *watch.firstOut());
+    std::printf("question %.0f ms after the fronts came out; longest main-loop stall %.0f ms (%s)\n",
+                msBetween(*watch.firstOut(), m_promptTimes[0]), stall, probe.longGaps().c_str());
+    EXPECT_LT(stall, 1000);
+    const std::string heading = "Печатаются лицевые стороны на принтере «" + slow + "»…";
+    EXPECT_TRUE(watch.saw(heading)) << watch.all();
+    EXPECT_TRUE(watch.saw(heading + "\nНапечатано страниц: 1 из 3.")) << watch.all();
+    EXPECT_EQ(jobPages(2, slow), (Pages{{1, 3, 5}, {2, 4}}));
+  }
+  ClickWatch cancelling(form, slow, [](const std::string &text, ProgressBox &box) {
+    if (text.find("Напечатано страниц: 1") != std::string::npos) pressCancel(box);
+  });
+  click(0, "", true);
+  EXPECT_EQ(m_prompts.size(), 1u);
+  EXPECT_EQ(form.printProgress(), nullptr);
+  EXPECT_TRUE(pumpUntil([&] { return activeJobs(slow) == 0; }, 5000)) << activeJobs(slow);
+  pumpFor(1500);  // the page under way would have come out by now
+  EXPECT_EQ(capturedJobs(slow).size(), 2u);
+  EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+  cupsHarness({"delete-queue", cupsDir().string(), slow});
+}
+
+// Out of paper as CUPS's backends say it (the queue stopped too): said in
+// words, nothing asked; "Отмена" leaves nothing queued, and paper loaded
+// meanwhile lets the print-out go on by itself.
+TEST_F(Print, OutOfPaperIsSaidAndLoadingPaperCarriesOn) {
+  const std::string empty = testQueueName("_empty"), refilled = testQueueName("_refilled");
+  ASSERT_TRUE(addQueue(empty, "nopaper"));
+  ASSERT_TRUE(addQueue(refilled, "nopaper"));
+  TForm1 &form = start();
+  const std::string noPaper = "нет бумаги.\nOut of paper";
+
+  ASSERT_TRUE(choosePrinter(empty));
+  {
+    ClickWatch watch(form, empty, [&](const std::string &text, ProgressBox &box) {
+      if (text.find(noPaper) != std::string::npos) pressCancel(box);
+    });
+    click(0, "", true);
+    EXPECT_TRUE(watch.saw("Печатаются лицевые стороны на принтере «" + empty + "»…\nВ принтере «" + empty +
+                          "» " + noPaper))
+        << watch.all();
+  }
+  EXPECT_TRUE(m_prompts.empty());
+  EXPECT_EQ(activeJobs(empty), 0);
+  EXPECT_TRUE(capturedJobs(empty).empty());
+  EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+
+  ASSERT_TRUE(choosePrinter(refilled));
+  bool loaded = false;
+  ClickWatch watch(form, refilled, [&](const std::string &text, ProgressBox &) {
+    if (!loaded && text.find(noPaper) != std::string::npos)
+      loaded = cupsHarness({"load-paper", cupsDir().string(), refilled});
+  });
+  click(0, "", true);
+  EXPECT_TRUE(loaded) << watch.all();
+  ASSERT_EQ(m_prompts.size(), 1u);
+  EXPECT_EQ(jobPages(2, refilled), (Pages{{1, 3, 5}, {2, 4}}));
+  EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+  for (const std::string &q : {empty, refilled}) cupsHarness({"delete-queue", cupsDir().string(), q});
+}
+
+// A queue printing to a Windows share: the job is held until it has the
+// share's user name and password; a wrong password is refused by the share
+// and asked for again; the right one prints and is not asked for again this
+// run; "Отмена" leaves nothing held. The password is in no file.
+TEST_F(Print, AShareAsksForItsPasswordAgainWhenRefusedAndKeepsItForTheRun) {
+  const auto since = std::filesystem::file_time_type::clock::now();
+  const std::string share = testQueueName("_share"), other = testQueueName("_other_share");
+  const std::string password = "Пароль школы 7";
+  {
+    std::ofstream login(cupsDir() / "share-login");
+    login << "teacher\n" << password << "\n";
+  }
+  ASSERT_TRUE(addQueue(share, "share"));
+  ASSERT_TRUE(addQueue(other, "share"));
+  TForm1 &form = start();
+  ASSERT_TRUE(choosePrinter(share));
+  m_passwords = {"wrong", password};
+  {
+    ClickWatch watch(form, share);
+    click(1, "1");
+    EXPECT_TRUE(watch.saw("Идёт печать на принтере «" + share + "»…")) << watch.all();
+  }
+  ASSERT_EQ(m_asks.size(), 2u);
+  EXPECT_EQ(m_asks[0].printer, share);
+  EXPECT_EQ(m_asks[0].user, g_get_user_name());  // the job's owner, as the spooler knows it
+  EXPECT_FALSE(m_asks[0].refused);
+  EXPECT_FALSE(m_asks[0].domain);
+  EXPECT_TRUE(m_asks[1].refused);
+  EXPECT_EQ(jobPages(1, share), (Pages{{1}}));
+  EXPECT_EQ(capturedJobs(share).front().authUser, "teacher");
+
+  click(1, "2");
+  EXPECT_EQ(m_asks.size(), 2u);
+  EXPECT_EQ(jobPages(2, share), (Pages{{1}, {2}}));
+
+  ASSERT_TRUE(choosePrinter(other));
+  click(1, "3");
+  EXPECT_EQ(m_asks.size(), 3u);  // another share: asked, and "Отмена"
+  EXPECT_TRUE(pumpUntil([&] { return activeJobs(other) == 0; }, 5000)) << activeJobs(other);
+  EXPECT_TRUE(capturedJobs(other).empty());
+  EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+
+  // Nothing the program wrote holds the password.
+  for (const std::filesystem::path &folder : {m_run->root(), testTmpDir(), std::filesystem::path(g_get_home_dir())})
+    EXPECT_EQ(filesHolding(folder, password, since), std::vector<std::filesystem::path>{}) << folder;
+  for (const std::string &q : {share, other}) cupsHarness({"delete-queue", cupsDir().string(), q});
 }
 
 TEST_F(Print, MissingChoicesAndBadListsSendNothingAndTheWindowGoesOn) {
