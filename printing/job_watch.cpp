@@ -18,17 +18,17 @@ constexpr int kFormatNotSupported = 0x040A;
 constexpr int kNotAcceptingJobs = 0x0506;
 constexpr int kAuthenticationCanceled = 0x1000;
 
-// A reason keyword without its severity; empty for a mere warning, which is
-// no reason to stop and tell the user anything.
+// A reason keyword without its severity. The severity says nothing of what
+// is wrong: a driverless printer out of paper comes through CUPS as
+// "media-empty-warning", a low one is "media-low".
 std::string_view keyword(std::string_view reason, bool *error = nullptr) {
   auto cut = [&](std::string_view suffix) {
     if (!reason.ends_with(suffix)) return false;
     reason.remove_suffix(suffix.size());
     return true;
   };
-  if (cut("-warning")) return {};
   const bool isError = cut("-error");
-  if (!isError) cut("-report");
+  if (!isError && !cut("-warning")) cut("-report");
   if (error) *error = isError;
   return reason;
 }

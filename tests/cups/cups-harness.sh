@@ -8,10 +8,12 @@
 #
 #   cups-harness.sh start DIR [PORT]          prints the CUPS_SERVER value; with
 #                                             PORT it also listens on 127.0.0.1:PORT
-#   cups-harness.sh add-queue DIR NAME [MODE] [NAME-default=VALUE...]
+#   cups-harness.sh add-queue DIR NAME [MODE] [NAME-default=VALUE...] [printer-op-policy=password]
 #                                             MODE: capture (default), fail, slow/SECONDS-A-PAGE,
 #                                             nopaper or share (see capture-backend); then the
-#                                             queue's own defaults, as lpadmin -o sets them
+#                                             queue's own defaults, as lpadmin -o sets them; the
+#                                             "password" policy wants a user name and password
+#                                             (Basic, checked by PAM's "cups" service) for each job
 #   cups-harness.sh load-paper DIR NAME       paper into a nopaper queue, which goes on
 #   cups-harness.sh disable|enable DIR NAME   stop/start processing jobs
 #   cups-harness.sh reject|accept DIR NAME    refuse/accept new jobs
@@ -128,6 +130,26 @@ ErrorPolicy abort-job
     Order deny,allow
   </Limit>
 </Policy>
+# A print server that wants a user name and password for each job.
+<Policy password>
+  JobPrivateAccess default
+  JobPrivateValues none
+  SubscriptionPrivateAccess default
+  SubscriptionPrivateValues default
+  <Limit CUPS-Add-Modify-Printer CUPS-Delete-Printer CUPS-Add-Modify-Class CUPS-Delete-Class CUPS-Set-Default CUPS-Get-Devices Pause-Printer Resume-Printer Enable-Printer Disable-Printer Pause-Printer-After-Current-Job Hold-New-Jobs Release-Held-New-Jobs Deactivate-Printer Activate-Printer Restart-Printer Shutdown-Printer Startup-Printer Promote-Job Schedule-Job-After Cancel-Jobs CUPS-Accept-Jobs CUPS-Reject-Jobs>
+    AuthType Default
+    Require user @SYSTEM
+    Order deny,allow
+  </Limit>
+  <Limit Create-Job Print-Job Print-URI Validate-Job Send-Document Send-URI>
+    AuthType Basic
+    Require valid-user
+    Order deny,allow
+  </Limit>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
 EOF
 }
 
@@ -214,7 +236,8 @@ cmd_add_queue() {
     need_running
     local defaults=() d
     for d in "${@:4}"; do
-        [[ $d =~ ^[a-z-]+-default=[^[:space:]]+$ ]] || die "not a queue default: '$d'"
+        [[ $d =~ ^([a-z-]+-default=[^[:space:]]+|printer-op-policy=(default|password))$ ]] ||
+            die "not a queue default or policy: '$d'"
         defaults+=(-o "$d")
     done
     local uri

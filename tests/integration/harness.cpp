@@ -19,6 +19,7 @@
 #include <iterator>
 #include <regex>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -333,6 +334,37 @@ std::string CapturedJob::option(const std::string &name) const {
   for (std::string word; words >> word;)
     if (word.starts_with(key)) return word.substr(key.size());
   return {};
+}
+
+ClickWatch::ClickWatch(TForm1 &form, std::function<bool()> out,
+                       std::function<void(const std::string &, ProgressBox &)> act)
+    : m_form(form), m_out(std::move(out)), m_act(std::move(act)) {}
+
+bool ClickWatch::saw(const std::string &part) const {
+  return std::any_of(m_texts.begin(), m_texts.end(),
+                     [&](const std::string &t) { return t.find(part) != std::string::npos; });
+}
+
+std::string ClickWatch::all() const {
+  std::string out;
+  for (const std::string &t : m_texts) out += "[" + t + "] ";
+  return out;
+}
+
+void ClickWatch::tick() {
+  if (!m_firstOut && m_out && m_out()) m_firstOut = Clock::now();
+  ProgressBox *box = m_form.printProgress();
+  if (!box) return;
+  const std::string text = box->text();
+  if (!m_texts.empty() && m_texts.back() == text) return;
+  m_texts.push_back(text);
+  if (m_act) m_act(text, *box);
+}
+
+void pressCancel(ProgressBox &box) {
+  auto *button = dynamic_cast<Gtk::Button *>(box.dialog().get_widget_for_response(Gtk::RESPONSE_CANCEL));
+  if (!button || button->get_label() != "Отмена") throw std::runtime_error("no «Отмена» in the progress box");
+  button->clicked();
 }
 
 int activeJobs(const std::string &queue) {

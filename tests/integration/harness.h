@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -139,6 +140,31 @@ bool focusIn(Gtk::Window &window, Gtk::Widget &w);
 
 // A key press and release delivered to `widget` as if typed.
 void sendKey(GtkWidget *widget, guint keyval, guint modifiers = 0);
+
+// What the user sees while a click runs, looked at every few milliseconds:
+// each text of the print-out's progress box, and when `out` first held.
+// `act` is given each new text, and the box.
+class ClickWatch {
+public:
+  using Clock = std::chrono::steady_clock;
+  ClickWatch(TForm1 &form, std::function<bool()> out,
+             std::function<void(const std::string &, ProgressBox &)> act = {});
+  const std::vector<std::string> &texts() const { return m_texts; }
+  std::optional<Clock::time_point> firstOut() const { return m_firstOut; }
+  bool saw(const std::string &part) const;
+  std::string all() const;  // every text, for a failure message
+
+private:
+  void tick();
+  TForm1 &m_form;
+  std::function<bool()> m_out;
+  std::function<void(const std::string &, ProgressBox &)> m_act;
+  std::vector<std::string> m_texts;
+  std::optional<Clock::time_point> m_firstOut;
+  EveryTick m_tick{[this] { tick(); }};
+};
+// Presses the progress box's "Отмена" as the user would.
+void pressCancel(ProgressBox &box);
 
 // The test print scheduler started by tools/test.sh (empty when there is none).
 std::filesystem::path cupsDir();

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <optional>
 
 #include "harness.h"
 #include "printing/cups_spooler.h"
@@ -81,7 +82,16 @@ protected:
     FormServices s = cupsServices(chartTable(m_doc));
     s.confirm = [this](const std::string &) {
       ++m_questions;
+      m_questionAt = Clock::now();
       return m_answer;
+    };
+    // The user takes the name offered and types the next password.
+    s.askCredentials = [this](const CredentialRequest &request) -> std::optional<Credentials> {
+      m_asks.push_back(request);
+      if (m_passwords.empty()) return std::nullopt;
+      Credentials given{"", request.user, Secret(m_passwords.front())};
+      m_passwords.erase(m_passwords.begin());
+      return given;
     };
     m_run = std::make_unique<FormRun>(std::move(s));
     EXPECT_TRUE(m_run->showAndStart());
@@ -145,7 +155,70 @@ protected:
   double m_stall = 0;
   int m_questions = 0;  // the two-sided question, answered with m_answer
   bool m_answer = true;
+  Clock::time_point m_questionAt{};
+  std::vector<CredentialRequest> m_asks;
+  std::vector<std::string> m_passwords;  // what the user types when asked, in turn
 };
+
+// A driverless printer that takes a second a page and runs out of paper for
+// a while after the first: followed to paper, the problem said while it
+// lasts, and the question only once the fronts are all out.
+TEST_F(NetPrint, ASlowDriverlessPrinterIsFollowedToPaper) {
+  const std::string printer = env("QUORVEL_NET_SLOW");
+  const fs::path spool = env("QUORVEL_NET_SLOW_SPOOL");
+  TForm1 &form = start();
+  ASSERT_TRUE(choosePrinter(form, printer));
+  m_answer = false;  // the fronts are what is watched here
+  {
+    ClickWatch watch(form, [&] {
+      const auto files = spooled(spool);
+      return !files.empty() && fs::exists(files.front().string() + ".done");
+    });
+    click("", true);
+    EXPECT_EQ(m_questions, 1);
+    ASSERT_TRUE(watch.firstOut()) << watch.all();
+    EXPECT_GT(m_questionAt, *watch.firstOut());
+    std::printf("question %.0f ms after the printer had the fronts out\n",
+                std::chrono::duration<double, std::milli>(m_questionAt - *watch.firstOut()).count());
+    EXPECT_TRUE(watch.saw("Печатаются лицевые стороны на принтере «" + printer + "»…")) << watch.all();
+    EXPECT_TRUE(watch.saw("В принтере «" + printer + "» нет бумаги.")) << watch.all();
+    std::printf("the box said:%s\n", watch.all().c_str());
+  }
+  EXPECT_LT(m_stall, g_stallLimitMs);
+  EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+  EXPECT_EQ(activeJobs(printer), 0);
+  EXPECT_TRUE(m_run->close());
+}
+
+// A print server that wants a user name and password for each job: asked
+// for before the job goes, asked again after a wrong one, printed with the
+// right one, which is not asked for again this run. It is run with a
+// terminal (tests/integration/CMakeLists.txt): libcups must not ask there.
+TEST_F(NetPrint, APrintServerThatWantsAPasswordAsksForItAndPrints) {
+  setenv("CUPS_SERVER", env("QUORVEL_REMOTE_SERVER").c_str(), 1);
+  setenv("QUORVEL_CUPS_DIR", env("QUORVEL_REMOTE_DIR").c_str(), 1);
+  const std::string queue = env("QUORVEL_PASSWORD_QUEUE");
+  m_passwords = {"неверный", env("QUORVEL_PASSWORD")};
+  TForm1 &form = start();
+  ASSERT_TRUE(choosePrinter(form, queue));
+  click("1");
+  EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+  EXPECT_LT(m_stall, g_stallLimitMs);
+  ASSERT_EQ(m_asks.size(), 2u);
+  EXPECT_EQ(m_asks[0].printer, queue);
+  EXPECT_EQ(m_asks[0].user, g_get_user_name());
+  EXPECT_FALSE(m_asks[0].refused);
+  EXPECT_TRUE(m_asks[1].refused);
+  ASSERT_TRUE(waitForJobs(queue, 1));
+  click("2");
+  EXPECT_EQ(m_asks.size(), 2u);
+  ASSERT_TRUE(waitForJobs(queue, 2));
+  std::vector<std::vector<int>> pages;
+  for (const CapturedJob &job : capturedJobs(queue)) pages.push_back(pdfMarkers(job.pdf));
+  EXPECT_EQ(pages, (std::vector<std::vector<int>>{{1}, {2}}));
+  EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+  EXPECT_TRUE(m_run->close());
+}
 
 TEST_F(NetPrint, ADriverlessPrinterNeverUsedBeforePrintsAndIsListedOnce) {
   const std::string printer = env("QUORVEL_NET_PRINTER");

@@ -27,55 +27,10 @@ bool addQueue(const std::string &name, const std::string &mode = "capture") {
                       "copies-default=2"});
 }
 
-using Clock = std::chrono::steady_clock;
+using Clock = ClickWatch::Clock;
 
 double msBetween(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double, std::milli>(b - a).count();
-}
-
-// What the user sees while a click runs, looked at every few milliseconds:
-// each text of the print-out's progress box, and when the first job of
-// `queue` came out of the printer. `act` is given each new text, and the box.
-class ClickWatch {
-public:
-  ClickWatch(TForm1 &form, std::string queue, std::function<void(const std::string &, ProgressBox &)> act = {})
-      : m_form(form), m_queue(std::move(queue)), m_act(std::move(act)) {}
-  const std::vector<std::string> &texts() const { return m_texts; }
-  std::optional<Clock::time_point> firstOut() const { return m_firstOut; }
-  bool saw(const std::string &part) const {
-    return std::any_of(m_texts.begin(), m_texts.end(),
-                       [&](const std::string &t) { return t.find(part) != std::string::npos; });
-  }
-  std::string all() const {
-    std::string out;
-    for (const std::string &t : m_texts) out += "[" + t + "] ";
-    return out;
-  }
-
-private:
-  void tick() {
-    if (!m_firstOut && !capturedJobs(m_queue).empty()) m_firstOut = Clock::now();
-    ProgressBox *box = m_form.printProgress();
-    if (!box) return;
-    const std::string text = box->text();
-    if (!m_texts.empty() && m_texts.back() == text) return;
-    m_texts.push_back(text);
-    if (m_act) m_act(text, *box);
-  }
-  TForm1 &m_form;
-  std::string m_queue;
-  std::function<void(const std::string &, ProgressBox &)> m_act;
-  std::vector<std::string> m_texts;
-  std::optional<Clock::time_point> m_firstOut;
-  EveryTick m_tick{[this] { tick(); }};
-};
-
-// Presses the box's "Отмена" as the user would.
-void pressCancel(ProgressBox &box) {
-  auto *button = dynamic_cast<Gtk::Button *>(box.dialog().get_widget_for_response(Gtk::RESPONSE_CANCEL));
-  ASSERT_NE(button, nullptr);
-  ASSERT_EQ(button->get_label(), "Отмена");
-  button->clicked();
 }
 
 // Files under `folder` changed since `since` that hold `secret`.
@@ -244,7 +199,7 @@ TEST_F(Print, TwoSidedOnASlowPrinterAsksOnlyOnceTheFrontsAreOut) {
   TForm1 &form = start();
   ASSERT_TRUE(choosePrinter(slow));
   {
-    ClickWatch watch(form, slow);
+    ClickWatch watch(form, [&] { return !capturedJobs(slow).empty(); });
     LoopProbe probe;
     click(0, "", true);
     const double stall = probe.longestGapMs();
@@ -259,7 +214,7 @@ TEST_F(Print, TwoSidedOnASlowPrinterAsksOnlyOnceTheFrontsAreOut) {
     EXPECT_TRUE(watch.saw(heading + "\nНапечатано страниц: 1 из 3.")) << watch.all();
     EXPECT_EQ(jobPages(2, slow), (Pages{{1, 3, 5}, {2, 4}}));
   }
-  ClickWatch cancelling(form, slow, [](const std::string &text, ProgressBox &box) {
+  ClickWatch cancelling(form, {}, [](const std::string &text, ProgressBox &box) {
     if (text.find("Напечатано страниц: 1") != std::string::npos) pressCancel(box);
   });
   click(0, "", true);
@@ -284,7 +239,7 @@ TEST_F(Print, OutOfPaperIsSaidAndLoadingPaperCarriesOn) {
 
   ASSERT_TRUE(choosePrinter(empty));
   {
-    ClickWatch watch(form, empty, [&](const std::string &text, ProgressBox &box) {
+    ClickWatch watch(form, {}, [&](const std::string &text, ProgressBox &box) {
       if (text.find(noPaper) != std::string::npos) pressCancel(box);
     });
     click(0, "", true);
@@ -299,7 +254,7 @@ TEST_F(Print, OutOfPaperIsSaidAndLoadingPaperCarriesOn) {
 
   ASSERT_TRUE(choosePrinter(refilled));
   bool loaded = false;
-  ClickWatch watch(form, refilled, [&](const std::string &text, ProgressBox &) {
+  ClickWatch watch(form, {}, [&](const std::string &text, ProgressBox &) {
     if (!loaded && text.find(noPaper) != std::string::npos)
       loaded = cupsHarness({"load-paper", cupsDir().string(), refilled});
   });
@@ -329,7 +284,7 @@ TEST_F(Print, AShareAsksForItsPasswordAgainWhenRefusedAndKeepsItForTheRun) {
   ASSERT_TRUE(choosePrinter(share));
   m_passwords = {"wrong", password};
   {
-    ClickWatch watch(form, share);
+    ClickWatch watch(form, {});
     click(1, "1");
     EXPECT_TRUE(watch.saw("Идёт печать на принтере «" + share + "»…")) << watch.all();
   }

@@ -11,7 +11,12 @@
 #     and two copies unless a job says otherwise;
 #   - ippeveprinter "Quorvel Silent", announced but stopped (SIGSTOP);
 #   - "Quorvel Nowhere", announced on a host name that does not resolve;
-#   - a second, "remote" CUPS scheduler on 127.0.0.1 with one capture queue.
+#   - ippeveprinter "Quorvel Slow", a driverless printer that takes a second
+#     a page, reports each page done, and runs out of paper for a while
+#     after the first page of each job;
+#   - a second, "remote" CUPS scheduler on 127.0.0.1 with one capture queue,
+#     and one that wants a user name and password for each job (Basic,
+#     checked by a PAM service of the fixture's own).
 # When COMMAND ends (or this script is killed) the namespace goes and with
 # it every process and mount: the machine's own files, buses and queues are
 # never touched. An ordinary user gets the namespace through a user namespace
@@ -29,7 +34,11 @@
 #   QUORVEL_TWO_SIDED_QUEUE                   the queue for it, two-sided, two copies
 #   QUORVEL_NET_SILENT                        the stopped one
 #   QUORVEL_NET_NOWHERE                       the one whose host does not resolve
+#   QUORVEL_NET_SLOW / QUORVEL_NET_SLOW_SPOOL the slow one, its folder: N-NAME.pdf, and
+#                                             N-NAME.pdf.done once it is all out
 #   QUORVEL_REMOTE_SERVER / QUORVEL_REMOTE_DIR / QUORVEL_REMOTE_QUEUE
+#   QUORVEL_PASSWORD_QUEUE / QUORVEL_PASSWORD the remote queue that wants a password, and
+#                                             the password of the user running this there
 # Exit status: COMMAND's; 77 when the fixture cannot be set up here.
 set -u
 # The daemons and printer tools live in /usr/sbin, which an ordinary user's
@@ -41,7 +50,7 @@ HARNESS="$HERE/../cups/cups-harness.sh"
 skip() { echo "netprint-fixture: $*; skipped" >&2; exit 77; }
 
 if [ "${1:-}" != --inside ]; then
-    [ $# -gt 0 ] || { sed -n '2,32p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+    [ $# -gt 0 ] || { sed -n '2,41p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2; exit 2; }
     userns=()
     if [ "$(id -u)" != 0 ]; then
         userns=(--map-current-user --keep-caps)
@@ -154,6 +163,24 @@ remote_port=8631
 export QUORVEL_REMOTE_SERVER="127.0.0.1:$remote_port" QUORVEL_REMOTE_DIR="$remote_dir"
 export QUORVEL_REMOTE_QUEUE=remote_queue
 
+# The schedulers check a password through PAM's "cups" service: here, inside
+# this mount namespace only, one that takes the user running this with this
+# password (pam_exec hands the password over on stdin, ended by a NUL).
+export QUORVEL_PASSWORD="Школа 7 пароль"
+printf '%s' "$QUORVEL_PASSWORD" >"$work/password"
+cat >"$work/check-password" <<CHECK
+#!/bin/bash
+IFS= read -r -d '' given
+[ "\${PAM_USER:-}" = "$(id -un)" ] && [ "\$given" = "\$(cat "$work/password")" ]
+CHECK
+chmod 0755 "$work/check-password"
+printf 'auth required pam_exec.so expose_authtok quiet %s\naccount required pam_permit.so\n' \
+    "$work/check-password" >"$work/pam-cups"
+mount --bind "$work/pam-cups" /etc/pam.d/cups || fail "cannot put a PAM service of the fixture's own in place"
+"$HARNESS" add-queue "$remote_dir" password_queue capture printer-op-policy=password ||
+    fail "no queue that wants a password"
+export QUORVEL_PASSWORD_QUEUE=password_queue
+
 # The printers' print command: it keeps the attributes of each job (given
 # to it as IPP_* variables) next to the job's document.
 cat >"$work/keep-attributes" <<'EOF'
@@ -162,11 +189,33 @@ env | grep '^IPP_' | sort >"$1.attrs.part" && mv -f "$1.attrs.part" "$1.attrs"
 EOF
 chmod 0755 "$work/keep-attributes"
 
-# name PORT: an IPP Everywhere printer taking PDF, two-sided if asked,
-# keeping each document.
+# A printer that takes its time: a second a page, each page reported done,
+# out of paper for four seconds after the first page (it says so), and a
+# mark once the whole job is out.
+cat >"$work/print-slowly" <<'SLOW'
+#!/bin/sh
+pages=$(pdfinfo "$1" 2>/dev/null | awk '/^Pages:/ { print $2 }')
+i=0
+while [ "$i" -lt "${pages:-1}" ]; do
+    sleep 1
+    i=$((i + 1))
+    echo "ATTR: job-impressions-completed=$i" >&2
+    if [ "$i" = 1 ]; then
+        echo "STATE: +media-empty" >&2
+        sleep 4
+        echo "STATE: -media-empty" >&2
+    fi
+done
+: >"$1.done"
+SLOW
+chmod 0755 "$work/print-slowly"
+
+# name PORT [COMMAND]: an IPP Everywhere printer taking PDF, two-sided if
+# asked, keeping each document; COMMAND prints it (by default, keeps the
+# job's attributes).
 printer() {
     mkdir -p "$work/spool-$2"
-    ippeveprinter -2 -f application/pdf -k -c "$work/keep-attributes" -d "$work/spool-$2" -p "$2" "$1" \
+    ippeveprinter -2 -f application/pdf -k -c "${3:-$work/keep-attributes}" -d "$work/spool-$2" -p "$2" "$1" \
         >"$work/ippeve-$2.log" 2>&1 &
     pids+=($!)
     ippeve_pid=$!
@@ -176,6 +225,8 @@ export QUORVEL_NET_PRINTER=Quorvel_Net QUORVEL_NET_SPOOL="$work/spool-8632"
 printer "Quorvel Silent" 8633
 silent_pid=$ippeve_pid
 export QUORVEL_NET_SILENT=Quorvel_Silent
+printer "Quorvel Slow" 8635 "$work/print-slowly"
+export QUORVEL_NET_SLOW=Quorvel_Slow QUORVEL_NET_SLOW_SPOOL="$work/spool-8635"
 # A service whose host name nobody answers for.
 avahi-publish -s -H quorvel-nowhere.local "Quorvel Nowhere" _ipp._tcp 8634 \
     rp=ipp/print "ty=Quorvel Nowhere" pdl=application/pdf UUID=6a1ce7e4-3c1e-4e0f-9d5f-0d0d0d0d0d0d \
@@ -185,7 +236,7 @@ export QUORVEL_NET_NOWHERE=Quorvel_Nowhere
 
 # All three announced and the live one answering before the test begins.
 # (Parsable output writes a blank as \032.)
-for name in Quorvel.032Net Quorvel.032Silent Quorvel.032Nowhere; do
+for name in Quorvel.032Net Quorvel.032Silent Quorvel.032Nowhere Quorvel.032Slow; do
     wait_for 15 sh -c "avahi-browse -t -p -k _ipp._tcp | grep -q '^+;lo;IPv4;$name;'" ||
         fail "$name not announced"
 done

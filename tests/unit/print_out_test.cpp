@@ -176,7 +176,9 @@ TEST(JobWatch, EachStateAndReasonInWords) {
       {status(S::Processing, {"media-needed"}), JobPhase::Waiting, "В принтере «Каб 5» нет бумаги.", ""},
       {status(S::Processing, {"media-empty"}), JobPhase::Waiting, "В принтере «Каб 5» нет бумаги.", ""},
       {status(S::Processing, {"media-empty-report"}), JobPhase::Waiting, "В принтере «Каб 5» нет бумаги.", ""},
-      {status(S::Processing, {"media-empty-warning"}), JobPhase::Waiting, "", ""},  // low, not out
+      // A driverless printer out of paper, as CUPS passes it on; one low on paper.
+      {status(S::Processing, {"media-empty-warning"}), JobPhase::Waiting, "В принтере «Каб 5» нет бумаги.", ""},
+      {status(S::Processing, {"media-low-warning"}), JobPhase::Waiting, "", ""},
       {status(S::Processing, {"media-empty-error", "media-jam-error"}), JobPhase::Waiting,
        "В принтере «Каб 5» замялась бумага.", ""},
       {status(S::Processing, {"door-open-error"}), JobPhase::Waiting, "У принтера «Каб 5» открыта крышка.", ""},
