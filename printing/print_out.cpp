@@ -139,8 +139,10 @@ bool SpoolerPrintService::follow(const std::string &printer, int job, int pages,
   std::unique_ptr<PrintProgress> box =
       m_dialogs.progress(what == FollowFor::Paper ? frontsPrintingHeading(printer) : printingHeading(printer));
   auto cancelled = [&box] { return box->cancelled(); };
-  // Given for this job: held for them again means they were refused.
+  // Given for this job: held for them again means they were refused, and
+  // the user name tried is offered again.
   bool gaveCredentials = false;
+  std::string triedUser;
   auto endCancelled = [&] {
     box.reset();
     withdraw(printer, job);
@@ -171,7 +173,8 @@ bool SpoolerPrintService::follow(const std::string &printer, int job, int pages,
       if (const Credentials *kept = m_credentials.find(server))
         given = *kept;
       else
-        given = m_dialogs.askCredentials({printer, asksForDomain(required), status->owner, gaveCredentials});
+        given = m_dialogs.askCredentials(
+            {printer, asksForDomain(required), triedUser.empty() ? status->owner : triedUser, gaveCredentials});
       std::optional<std::vector<Secret>> info;
       if (given) info = authInfo(required, *given);
       if (!info || box->cancelled()) return endCancelled();
@@ -180,6 +183,7 @@ bool SpoolerPrintService::follow(const std::string &printer, int job, int pages,
         s.authenticateJob(printer, job, info, known, stop);
         return true;
       });
+      triedUser = given->user;
       m_credentials.keep(server, std::move(*given));
       gaveCredentials = true;
       look = -1;  // the printer's answer to them comes soon

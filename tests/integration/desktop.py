@@ -7,6 +7,7 @@ Needs what tools/test.sh sets up: DISPLAY (Xvfb with openbox), a session bus
 with the accessibility bus, CUPS_SERVER and the QUORVEL_CUPS_* variables.
 """
 import os
+import pwd
 import shutil
 import signal
 import subprocess
@@ -157,6 +158,15 @@ class FocusWatch:
         self._listener.deregister("object:state-changed:focused")
 
 
+def text_of(acc):
+    """The text a field holds, as a screen reader reads it."""
+    return Atspi.Text.get_text(acc, 0, -1)
+
+
+def user_name():
+    return pwd.getpwuid(os.getuid()).pw_name
+
+
 def describe(acc):
     return "%s %r" % (role(acc), acc.get_name()) if acc is not None else "nothing"
 
@@ -283,20 +293,37 @@ class Program:
 # --- the capture queue --------------------------------------------------------
 
 class CaptureQueue:
-    """A queue of the test print scheduler that keeps every job's PDF."""
+    """A queue of the test print scheduler that keeps every job's PDF; `mode`
+    as tests/cups/capture-backend has them ("share": it wants a user name and
+    password, given to `share_login`)."""
 
-    def __init__(self, name):
+    def __init__(self, name, mode="capture"):
         self.dir = os.environ.get("QUORVEL_CUPS_DIR")
         self.harness = os.environ.get("QUORVEL_CUPS_HARNESS")
         if not self.dir or not self.harness:
             raise Failure("no test print scheduler (run through tools/test.sh)")
         self.name = name
-        subprocess.run([self.harness, "add-queue", self.dir, name], check=True)
+        subprocess.run([self.harness, "add-queue", self.dir, name, mode], check=True)
         self.before = set(self._metas())
+
+    def share_login(self, user, password):
+        """The user name and password the share queues take."""
+        with open(os.path.join(self.dir, "share-login"), "w") as f:
+            f.write("%s\n%s\n" % (user, password))
 
     def _metas(self):
         out = os.path.join(self.dir, "out")
         return [os.path.join(out, f) for f in os.listdir(out) if f.endswith(".meta")] if os.path.isdir(out) else []
+
+    def fields(self):
+        """Each new job's fields as the backend wrote them, in job order."""
+        found = []
+        for meta in set(self._metas()) - self.before:
+            with open(meta) as f:
+                fields = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
+            if fields.get("printer") == self.name:
+                found.append(fields)
+        return sorted(found, key=lambda f: int(f["job-id"]))
 
     def jobs(self):
         """The new jobs of this queue, in job order: (title, pdf path)."""

@@ -93,9 +93,14 @@ class Strip(unittest.TestCase):
     One program on the five-page marker document; the tests run in order and
     each goes on from where the one before left the window."""
 
+    SHARE_USER, SHARE_PASSWORD = "teacher", "Shkola-7"
+
     @classmethod
     def setUpClass(cls):
         cls.queue = d.CaptureQueue("aaa_strip_%d" % os.getpid())
+        # Listed after it: a queue printing to a Windows share.
+        cls.share = d.CaptureQueue("aaa_strip_share_%d" % os.getpid(), "share")
+        cls.share.share_login(cls.SHARE_USER, cls.SHARE_PASSWORD)
         cls.program = d.Program(PROGRAM, "--doc", os.path.join(DATA, "markers5.doc"))
         cls.program.window()
         cls.printers = cls.program.printers_after_start()
@@ -107,6 +112,7 @@ class Strip(unittest.TestCase):
         code = cls.program.close()
         cls.program.cleanup()
         cls.queue.delete()
+        cls.share.delete()
         assert code == 0, "exit code %s" % code
 
     def focus(self, role, name=None):
@@ -220,13 +226,19 @@ class Strip(unittest.TestCase):
         keys("shift+Tab")
         self.focus("toggle button", LIST_NAME)
 
-    def box(self, role):
-        """The message box up now: its accessible and the text it shows."""
+    def box(self, role, holding=None, timeout=15):
+        """The message box up now (the one holding the text `holding`): its
+        accessible and the texts it shows."""
         title = d.application_title(PROGRAM)
-        box = d.wait_for("a message box", lambda: next(
-            (w for w in d.children(self.program.app()) if d.role(w) == role and "showing" in d.states(w)),
-            None), 15)
-        texts = [label.get_name() for label in d.find_all(box, "label")]
+
+        def up():
+            for w in d.children(self.program.app()):
+                if d.role(w) == role and "showing" in d.states(w):
+                    texts = [label.get_name() for label in d.find_all(w, "label")]
+                    if holding is None or any(holding in t for t in texts):
+                        return w, texts
+            return None
+        box, texts = d.wait_for("a box %s" % (holding or role), up, timeout)
         self.assertEqual(box.get_name(), title)
         return box, texts
 
@@ -271,7 +283,7 @@ class Strip(unittest.TestCase):
         keys("space")
         jobs = self.queue.wait_jobs(1)
         self.assertEqual(markers(jobs[0][1]), [2, 4])
-        question, texts = self.box("alert")
+        question, texts = self.box("alert", "Лицевые стороны напечатаны.")
         self.assertTrue(any("перевер" in t for t in texts), texts)
         buttons = [b.get_name() for b in d.find_all(question, "push button")]
         self.assertEqual(set(buttons), {"Отмена", "ОК"})
@@ -279,6 +291,67 @@ class Strip(unittest.TestCase):
         jobs = self.queue.wait_jobs(2)
         self.assertEqual([markers(pdf) for _, pdf in jobs], [[2, 4], [3]])
         self.focus("push button", BUTTON)
+
+    def test_6_a_share_asks_for_its_password_by_keyboard(self):
+        # The same pages to the share: while the fronts wait, the progress
+        # box, then the question for the share's user name and password.
+        keys("shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab")
+        self.focus("toggle button", LIST_NAME)
+        keys("Down")
+        d.wait_for("the share chosen", lambda: self.program.chosen_printer() == self.share.name, 5)
+        keys("Tab", "Tab", "Tab", "Tab")
+        self.focus("push button", BUTTON)
+        keys("space")
+        _, texts = self.box("alert", "Печатаются лицевые стороны на принтере «%s»…" % self.share.name)
+
+        ask = self.ask_for_login(refused=False)
+        # Tab order: the fields, "ОК", "Отмена", and round again.
+        self.focus("password text", "Пароль")
+        keys("Tab")
+        self.focus("push button", "ОК")
+        keys("Tab")
+        self.focus("push button", "Отмена")
+        keys("shift+Tab", "shift+Tab")
+        self.focus("password text", "Пароль")
+        # The name offered is the login's; the share wants another. A wrong
+        # password first, Enter in the field is "ОК".
+        keys("shift+Tab")
+        self.focus("text", "Имя пользователя")
+        self.assertEqual(d.text_of(self.program.focused()), d.user_name())
+        keys("ctrl+a")
+        d.type_text(self.SHARE_USER)
+        keys("Tab")
+        self.focus("password text", "Пароль")
+        d.type_text("wrong")
+        keys("Return")
+        d.wait_for("the first box gone", lambda: "showing" not in d.states(ask) or "defunct" in d.states(ask), 10)
+
+        # Refused by the share: asked again, with the name just tried.
+        self.ask_for_login(refused=True)
+        self.focus("password text", "Пароль")
+        d.type_text(self.SHARE_PASSWORD)
+        keys("Return")
+
+        # Printed with it: the question, then the backs, not asked again.
+        _, texts = self.box("alert", "Лицевые стороны напечатаны.", 60)
+        keys("Return")
+        jobs = self.share.wait_jobs(2)
+        self.assertEqual([markers(pdf) for _, pdf in jobs], [[2, 4], [3]])
+        self.assertEqual([f["auth-user"] for f in self.share.fields()], [self.SHARE_USER] * 2)
+        self.focus("push button", BUTTON)
+        self.assertNotIn(self.SHARE_PASSWORD, self.program.output())
+
+    def ask_for_login(self, refused):
+        """The question for a user name and password, as a screen reader finds it."""
+        prompt = "Для печати на принтере «%s» нужны имя пользователя и пароль." % self.share.name
+        box, texts = self.box("dialog", prompt)
+        self.assertEqual("Имя пользователя или пароль не подошли." in texts, refused, texts)
+        self.assertNotIn("Домен:", texts)  # the queue asks for none
+        for name, role in [("Имя пользователя", "text"), ("Пароль", "password text")]:
+            field = d.find(box, role, name)
+            self.assertEqual([label.get_name() for label in d.relations(field, "labelled-by")], [name + ":"])
+        self.assertEqual([b.get_name() for b in d.find_all(box, "push button")], ["ОК", "Отмена"])
+        return box
 
 
 class Editing(unittest.TestCase):

@@ -294,6 +294,7 @@ TEST_F(Print, AShareAsksForItsPasswordAgainWhenRefusedAndKeepsItForTheRun) {
   EXPECT_FALSE(m_asks[0].refused);
   EXPECT_FALSE(m_asks[0].domain);
   EXPECT_TRUE(m_asks[1].refused);
+  EXPECT_EQ(m_asks[1].user, "teacher");  // the name just tried
   EXPECT_EQ(jobPages(1, share), (Pages{{1}}));
   EXPECT_EQ(capturedJobs(share).front().authUser, "teacher");
 
