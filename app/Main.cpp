@@ -146,6 +146,7 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
   env.jobTitle = "Периодическая система химических элементов";
   m_oleContainer->setEnv(std::move(env));
 
+  gdk_event_handler_set(&TForm1::closeRequestsPassModalBoxes, this, nullptr);
   signal_show().connect(sigc::mem_fun(*this, &TForm1::FormShow), false);
   signal_configure_event().connect(sigc::mem_fun(*this, &TForm1::onConfigure), false);
   signal_window_state_event().connect(sigc::mem_fun(*this, &TForm1::onWindowState), false);
@@ -183,7 +184,21 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
   });
 }
 
+// GTK drops the window manager's request to close a window while a modal
+// box of the program is up (the box holds the grab): the user's close box,
+// or a desktop closing it, would then do nothing until the box is answered.
+// The request closes the form instead, as closing it otherwise does; the
+// boxes see it go and give way.
+void TForm1::closeRequestsPassModalBoxes(GdkEvent *event, gpointer data) {
+  auto *form = static_cast<TForm1 *>(data);
+  if (event->type == GDK_DELETE && gtk_grab_get_current() && form->get_window() &&
+      event->any.window == form->get_window()->gobj())
+    form->closeForm();
+  gtk_main_do_event(event);
+}
+
 TForm1::~TForm1() {
+  gdk_event_handler_set([](GdkEvent *event, gpointer) { gtk_main_do_event(event); }, nullptr, nullptr);
   // The document and the engine go before the folder they work in.
   m_oleContainer->release();
   m_oleContainer->stopEngine();

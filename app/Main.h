@@ -110,6 +110,7 @@ private:
   void fillPrinterList();
   void markStarted();
   void showBusy(bool on);
+  static void closeRequestsPassModalBoxes(GdkEvent *event, gpointer form);
 
   Glib::RefPtr<Gtk::Builder> m_builder;
   FormServices m_services;

@@ -3,7 +3,8 @@
 # awkward moment: exit code, leftover processes and files.
 #
 #   lifecycle.sh PROGRAM DOC CASE
-#     CASE: term | int | hup | kill | close-while-loading | close-during-question on DOC;
+#     CASE: term | int | hup | kill | close-while-loading | close-during-question |
+#           close-during-fronts on DOC;
 #           close-before-live | term-before-live on the built-in chart, whose
 #           picture is up while the engine is still starting
 set -u
@@ -114,6 +115,39 @@ case $case in
     ended "killed during the question"; rc=$?
     [ "$rc" -eq 0 ] || fail "exit code $rc"
     [ -z "$(ls -A "$work")" ] || fail "left behind: $(ls -A "$work")"
+    ;;
+  close-during-fronts)
+    # A slow printer: the progress box is up while the fronts print.
+    [ -n "${QUORVEL_CUPS_DIR:-}" ] || { echo "no test print scheduler; skipped"; exit 77; }
+    queue=aaa_lifecycle_$$
+    "$QUORVEL_CUPS_HARNESS" add-queue "$QUORVEL_CUPS_DIR" "$queue" slow/2 || fail "cannot add the queue"
+    trap '"$QUORVEL_CUPS_HARNESS" delete-queue "$QUORVEL_CUPS_DIR" "$queue"; cleanup' EXIT
+    captured() { grep -l "^printer=$queue\$" "$QUORVEL_CUPS_DIR"/out/*.meta 2>/dev/null | wc -l; }
+    active() { lpstat -o "$queue" 2>/dev/null | wc -l; }
+    start; window; sleep 4
+    eval "$(xdotool getwindowgeometry --shell "$win")"
+    at() { xdotool mousemove --window "$win" $(($1 * WIDTH / 726)) $(($2 * WIDTH / 726)) click 1; sleep 0.4; }
+    at 227 16; xdotool key Home Return; sleep 0.4
+    at 27 58          # "все"
+    at 209 49         # two-sided
+    at 449 126        # print: the fronts go, and the box is up while they print
+    sleep 1.5
+    # Alt+F4 goes to the box, which is up front: that is its "Отмена", so the
+    # fronts are taken back, and the program goes on.
+    xdotool key alt+F4
+    sleep 1.5
+    kill -0 "$pid" 2>/dev/null || fail "the program ended when the box was closed"
+    [ "$(active)" -eq 0 ] || fail "the fronts are still queued after the box was closed"
+    # Again, and this time the window itself is closed by the window manager:
+    # the program ends at once and leaves the job it sent to the printer.
+    at 449 126
+    sleep 1.5
+    wmctrl -i -c "$win"
+    ended "closed while the fronts printed"; rc=$?
+    [ "$rc" -eq 0 ] || fail "exit code $rc"
+    [ -z "$(ls -A "$work")" ] || fail "left behind: $(ls -A "$work")"
+    for _ in $(seq 150); do [ "$(captured)" -ge 1 ] && break; sleep 0.1; done
+    [ "$(captured)" -eq 1 ] || fail "expected the fronts printed once, got $(captured) jobs"
     ;;
   *) fail "unknown case $case" ;;
 esac
