@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <string_view>
+#include <thread>
 
 #include "automation/automation.h"
 #include "printing/printer_list.h"
@@ -240,6 +241,48 @@ std::string shareKey(const std::string &queue, const std::string &deviceUri) {
   return "queue " + queue;
 }
 
+// How often a queue CUPS is making for a printer on the network is looked
+// at until it is ready; libcups, left to make it, looks every second.
+constexpr auto kQueueReadyPoll = std::chrono::milliseconds(100);
+
+// Makes the queue for a printer found on the network that CUPS has none for
+// yet (a driverless printer used for the first time), as CUPS's own clients
+// do when they first print to it, and waits until the scheduler has set it
+// up from what the printer says of itself.
+void makeLocalQueue(http_t *http, const cups_dest_t &dest, const std::string &deviceUri, const Login &login,
+                    const StopFlag &stop) {
+  const std::string queue = dest.name;
+  Ipp req(cups().ippNewRequest(IPP_OP_CUPS_CREATE_LOCAL_PRINTER));
+  cups().ippAddString(req.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, "ipp://localhost/");
+  cups().ippAddString(req.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                      cups().cupsUser());
+  cups().ippAddString(req.get(), IPP_TAG_PRINTER, IPP_TAG_URI, "device-uri", nullptr, deviceUri.c_str());
+  cups().ippAddString(req.get(), IPP_TAG_PRINTER, IPP_TAG_NAME, "printer-name", nullptr, queue.c_str());
+  if (const char *info = cups().cupsGetOption("printer-info", dest.num_options, dest.options))
+    cups().ippAddString(req.get(), IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-info", nullptr, info);
+  Ipp made = send(http, std::move(req));
+  if (stop.stopped()) gaveUp(queue);
+  login.check(cups().cupsLastError());
+  const std::string uri = made ? string(made.get(), "printer-uri-supported") : std::string();
+  if (failed(cups().cupsLastError()) || uri.empty())
+    throw OleServerError(printerText(queue, "не подключается: ") + refusal());
+  // Stopped while the scheduler asks the printer about itself.
+  for (int state = integer(made.get(), "printer-state", 0); state == IPP_PSTATE_STOPPED;) {
+    std::this_thread::sleep_for(kQueueReadyPoll);
+    if (stop.stopped()) gaveUp(queue);
+    Ipp ask(cups().ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES));
+    cups().ippAddString(ask.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+    cups().ippAddString(ask.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                        cups().cupsUser());
+    static const char *const kState[] = {"printer-state"};
+    requestAttributes(ask, kState);
+    const Ipp answer = send(http, std::move(ask));
+    if (stop.stopped()) gaveUp(queue);
+    if (!answer || failed(cups().cupsLastError())) schedulerDown();
+    state = integer(answer.get(), "printer-state", 0);
+  }
+}
+
 // Cancels `job` on a connection of its own: the one that created it may be
 // in the middle of a request. Bounded, whatever the scheduler does.
 void cancelOnItsOwn(const std::string &queue, int job) {
@@ -293,6 +336,12 @@ QueueInfo CupsSpooler::checkQueue(const std::string &queue, const CredentialStor
     const char *value = cups().cupsGetOption(name, dest->num_options, dest->options);
     return std::string_view(value ? value : "");
   };
+  // Found on the network, no queue yet: made now, more quickly than libcups
+  // would make it for the job.
+  if (option("printer-uri-supported").empty() && !option("device-uri").empty()) {
+    makeLocalQueue(http.get(), *dest, std::string(option("device-uri")), login, stop);
+    return QueueInfo{};
+  }
   if (option("printer-state") == "5") throw OleServerError(printerText(queue, "остановлен"));
   if (option("printer-is-accepting-jobs") == "false")
     throw OleServerError(printerText(queue, "не принимает задания"));
