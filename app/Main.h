@@ -110,7 +110,7 @@ private:
   void fillPrinterList();
   void markStarted();
   void showBusy(bool on);
-  static void closeRequestsPassModalBoxes(GdkEvent *event, gpointer form);
+  static void closeRequestsPassModalBoxes(GdkEvent *event, gpointer data);
 
   Glib::RefPtr<Gtk::Builder> m_builder;
   FormServices m_services;

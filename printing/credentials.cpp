@@ -1,6 +1,6 @@
 #include "printing/credentials.h"
 
-#include <string.h>  // explicit_bzero
+#include <cstring>  // explicit_bzero
 
 #include "printing/job_watch.h"
 
@@ -21,13 +21,13 @@ Secret &Secret::operator=(const Secret &other) {
   return *this;
 }
 
-// A move copies a short text and leaves its bytes behind: copied, then wiped.
-Secret::Secret(Secret &&other) noexcept : m_text(other.m_text) { other.wipe(); }
+// A short text is copied by a move, its bytes left in the string moved from.
+Secret::Secret(Secret &&other) noexcept : m_text(std::move(other.m_text)) { other.wipe(); }
 
 Secret &Secret::operator=(Secret &&other) noexcept {
   if (this != &other) {
     wipe();
-    m_text = other.m_text;
+    m_text = std::move(other.m_text);
     other.wipe();
   }
   return *this;

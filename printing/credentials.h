@@ -15,7 +15,7 @@ class Secret {
 public:
   Secret() = default;
   explicit Secret(std::string text) : m_text(std::move(text)) {}
-  Secret(const Secret &other) : m_text(other.m_text) {}
+  Secret(const Secret &other) = default;
   Secret &operator=(const Secret &other);
   Secret(Secret &&other) noexcept;
   Secret &operator=(Secret &&other) noexcept;
@@ -52,6 +52,8 @@ public:
   CredentialStore() = default;
   CredentialStore(const CredentialStore &) = default;
   CredentialStore &operator=(const CredentialStore &) = default;
+  CredentialStore(CredentialStore &&) = default;
+  CredentialStore &operator=(CredentialStore &&) = default;
   ~CredentialStore() { clear(); }
 
   const Credentials *find(const std::string &server) const;

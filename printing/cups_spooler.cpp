@@ -474,6 +474,7 @@ void CupsSpooler::authenticateJob(const std::string &queue, int job, const std::
   Http http = connectOrFail(stop);
   Ipp req = request(IPP_OP_CUPS_AUTHENTICATE_JOB, queue, job);
   std::vector<const char *> values;
+  values.reserve(authInfo.size());
   for (const Secret &v : authInfo) values.push_back(v.text().c_str());
   cups().ippAddStrings(req.get(), IPP_TAG_JOB, IPP_TAG_TEXT, "auth-info", static_cast<int>(values.size()), nullptr,
                        values.data());

@@ -39,8 +39,8 @@ bool has(const std::vector<std::string> &reasons, std::string_view word) {
 
 struct Problem {
   std::array<std::string_view, 2> reasons;
-  const char *before;  // the text, around the printer's name
-  const char *after;
+  const char *before = "";  // the text, around the printer's name
+  const char *after = "";
 };
 // The first that applies is told; each names the printer.
 constexpr std::array<Problem, 5> kProblems{{

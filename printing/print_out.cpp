@@ -1,5 +1,7 @@
 #include "printing/print_out.h"
 
+#include <algorithm>
+
 #include "automation/automation.h"
 #include "printing/page_selection.h"
 
@@ -21,15 +23,12 @@ std::vector<std::string> requiredOrUsual(const std::vector<std::string> &require
 }
 
 bool asksForPassword(const QueueInfo &queue) {
-  for (const std::string &what : queue.authInfoRequired)
-    if (what == "username" || what == "password") return true;
-  return false;
+  return std::ranges::any_of(queue.authInfoRequired,
+                             [](const std::string &what) { return what == "username" || what == "password"; });
 }
 
 bool asksForDomain(const std::vector<std::string> &required) {
-  for (const std::string &what : required)
-    if (what == "domain") return true;
-  return false;
+  return std::ranges::find(required, "domain") != required.end();
 }
 
 }  // namespace
