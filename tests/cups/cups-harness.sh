@@ -65,6 +65,32 @@ need_running() {
     alive "$pid" || die "cupsd (pid $pid) of $DIR is not running; see $DIR/log/error_log"
 }
 
+# A policy NAME: only the administrator changes queues; anyone local may
+# print (and do JOB_OPERATIONS), with JOB_AUTH required for it. Titles and
+# users stay visible to every local client in job listings.
+policy() {
+    cat <<EOF
+<Policy $1>
+  JobPrivateAccess default
+  JobPrivateValues none
+  SubscriptionPrivateAccess default
+  SubscriptionPrivateValues default
+  <Limit CUPS-Add-Modify-Printer CUPS-Delete-Printer CUPS-Add-Modify-Class CUPS-Delete-Class CUPS-Set-Default CUPS-Get-Devices Pause-Printer Resume-Printer Enable-Printer Disable-Printer Pause-Printer-After-Current-Job Hold-New-Jobs Release-Held-New-Jobs Deactivate-Printer Activate-Printer Restart-Printer Shutdown-Printer Startup-Printer Promote-Job Schedule-Job-After Cancel-Jobs CUPS-Accept-Jobs CUPS-Reject-Jobs>
+    AuthType Default
+    Require user @SYSTEM
+    Order deny,allow
+  </Limit>
+  <Limit Create-Job Print-Job Print-URI Validate-Job Send-Document Send-URI $2>
+    $3
+    Order deny,allow
+  </Limit>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOF
+}
+
 write_config() {
     cat > "$DIR/cups-files.conf" <<EOF
 ServerRoot $DIR
@@ -112,44 +138,10 @@ ErrorPolicy abort-job
   Order allow,deny
   Allow all
 </Location>
-# Titles and users stay visible to every local client in job listings.
-<Policy default>
-  JobPrivateAccess default
-  JobPrivateValues none
-  SubscriptionPrivateAccess default
-  SubscriptionPrivateValues default
-  <Limit CUPS-Add-Modify-Printer CUPS-Delete-Printer CUPS-Add-Modify-Class CUPS-Delete-Class CUPS-Set-Default CUPS-Get-Devices Pause-Printer Resume-Printer Enable-Printer Disable-Printer Pause-Printer-After-Current-Job Hold-New-Jobs Release-Held-New-Jobs Deactivate-Printer Activate-Printer Restart-Printer Shutdown-Printer Startup-Printer Promote-Job Schedule-Job-After Cancel-Jobs CUPS-Accept-Jobs CUPS-Reject-Jobs>
-    AuthType Default
-    Require user @SYSTEM
-    Order deny,allow
-  </Limit>
-  <Limit Create-Job Print-Job Print-URI Validate-Job Send-Document Send-URI Cancel-Job Cancel-My-Jobs Close-Job CUPS-Get-Document>
-    Order deny,allow
-  </Limit>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
+$(policy default "Cancel-Job Cancel-My-Jobs Close-Job CUPS-Get-Document" "")
 # A print server that wants a user name and password for each job.
-<Policy password>
-  JobPrivateAccess default
-  JobPrivateValues none
-  SubscriptionPrivateAccess default
-  SubscriptionPrivateValues default
-  <Limit CUPS-Add-Modify-Printer CUPS-Delete-Printer CUPS-Add-Modify-Class CUPS-Delete-Class CUPS-Set-Default CUPS-Get-Devices Pause-Printer Resume-Printer Enable-Printer Disable-Printer Pause-Printer-After-Current-Job Hold-New-Jobs Release-Held-New-Jobs Deactivate-Printer Activate-Printer Restart-Printer Shutdown-Printer Startup-Printer Promote-Job Schedule-Job-After Cancel-Jobs CUPS-Accept-Jobs CUPS-Reject-Jobs>
-    AuthType Default
-    Require user @SYSTEM
-    Order deny,allow
-  </Limit>
-  <Limit Create-Job Print-Job Print-URI Validate-Job Send-Document Send-URI>
-    AuthType Basic
-    Require valid-user
-    Order deny,allow
-  </Limit>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
+$(policy password "" "AuthType Basic
+    Require valid-user")
 EOF
 }
 

@@ -327,14 +327,7 @@ class CaptureQueue:
 
     def jobs(self):
         """The new jobs of this queue, in job order: (title, pdf path)."""
-        found = []
-        for meta in set(self._metas()) - self.before:
-            with open(meta) as f:
-                fields = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
-            if fields.get("printer") == self.name:
-                found.append((int(fields["job-id"]), fields.get("title", ""),
-                              os.path.join(self.dir, "out", fields["file"])))
-        return [(title, pdf) for _, title, pdf in sorted(found)]
+        return [(f.get("title", ""), os.path.join(self.dir, "out", f["file"])) for f in self.fields()]
 
     def wait_jobs(self, n, timeout=60):
         return wait_for("%d job(s) on %s" % (n, self.name), lambda: len(self.jobs()) >= n and self.jobs(), timeout)

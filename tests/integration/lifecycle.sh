@@ -44,6 +44,23 @@ ended() {
   wait "$pid"
 }
 ours() { find "$work" -mindepth 1 -maxdepth 1 -name "quorvel-$1-*"; }
+# A queue of the test scheduler (MODE as tests/cups/cups-harness.sh has
+# them), the program started, and all pages printed two-sided by hand with
+# the mouse; `at X Y` clicks the window there (layout pixels).
+two_sided_print() {
+  [ -n "${QUORVEL_CUPS_DIR:-}" ] || { echo "no test print scheduler; skipped"; exit 77; }
+  queue=aaa_lifecycle_$$
+  "$QUORVEL_CUPS_HARNESS" add-queue "$QUORVEL_CUPS_DIR" "$queue" "$1" || fail "cannot add the queue"
+  trap '"$QUORVEL_CUPS_HARNESS" delete-queue "$QUORVEL_CUPS_DIR" "$queue"; cleanup' EXIT
+  start; window; sleep 4
+  eval "$(xdotool getwindowgeometry --shell "$win")"
+  at() { xdotool mousemove --window "$win" $(($1 * WIDTH / 726)) $(($2 * WIDTH / 726)) click 1; sleep 0.4; }
+  at 227 16; xdotool key Home Return; sleep 0.4
+  at 27 58          # "все"
+  at 209 49         # two-sided
+  at 449 126        # print: the fronts go, then the question
+}
+captured() { grep -l "^printer=$queue\$" "$QUORVEL_CUPS_DIR"/out/*.meta 2>/dev/null | wc -l; }
 close() { xdotool windowactivate --sync "$1" key alt+F4; }
 
 case $case in
@@ -89,25 +106,14 @@ case $case in
     [ -z "$(ls -A "$work")" ] || fail "left after SIGTERM: $(ls -A "$work")"
     ;;
   close-during-question)
-    [ -n "${QUORVEL_CUPS_DIR:-}" ] || { echo "no test print scheduler; skipped"; exit 77; }
-    queue=aaa_lifecycle_$$
-    "$QUORVEL_CUPS_HARNESS" add-queue "$QUORVEL_CUPS_DIR" "$queue" || fail "cannot add the queue"
-    trap '"$QUORVEL_CUPS_HARNESS" delete-queue "$QUORVEL_CUPS_DIR" "$queue"; cleanup' EXIT
-    start; window; sleep 4
-    eval "$(xdotool getwindowgeometry --shell "$win")"
-    at() { xdotool mousemove --window "$win" $(($1 * WIDTH / 726)) $(($2 * WIDTH / 726)) click 1; sleep 0.4; }
-    at 227 16; xdotool key Home Return; sleep 0.4
-    at 27 58          # "все"
-    at 209 49         # two-sided
-    at 449 126        # print: fronts go, then the question
+    two_sided_print capture
     sleep 2
     # Alt+F4 goes to the question, which is up front: that answers "cancel",
     # so only the fronts went, and the program goes on.
     close "$win"
     sleep 1.5
     kill -0 "$pid" 2>/dev/null || fail "the program ended when the question was closed"
-    jobs=$(grep -l "^printer=$queue\$" "$QUORVEL_CUPS_DIR"/out/*.meta 2>/dev/null | wc -l)
-    [ "$jobs" -eq 1 ] || fail "expected the fronts only, got $jobs jobs"
+    [ "$(captured)" -eq 1 ] || fail "expected the fronts only, got $(captured) jobs"
     # Asked again, and killed politely while the question is up: it ends cleanly.
     at 449 126
     sleep 2
@@ -118,19 +124,8 @@ case $case in
     ;;
   close-during-fronts)
     # A slow printer: the progress box is up while the fronts print.
-    [ -n "${QUORVEL_CUPS_DIR:-}" ] || { echo "no test print scheduler; skipped"; exit 77; }
-    queue=aaa_lifecycle_$$
-    "$QUORVEL_CUPS_HARNESS" add-queue "$QUORVEL_CUPS_DIR" "$queue" slow/2 || fail "cannot add the queue"
-    trap '"$QUORVEL_CUPS_HARNESS" delete-queue "$QUORVEL_CUPS_DIR" "$queue"; cleanup' EXIT
-    captured() { grep -l "^printer=$queue\$" "$QUORVEL_CUPS_DIR"/out/*.meta 2>/dev/null | wc -l; }
+    two_sided_print slow/2
     active() { lpstat -o "$queue" 2>/dev/null | wc -l; }
-    start; window; sleep 4
-    eval "$(xdotool getwindowgeometry --shell "$win")"
-    at() { xdotool mousemove --window "$win" $(($1 * WIDTH / 726)) $(($2 * WIDTH / 726)) click 1; sleep 0.4; }
-    at 227 16; xdotool key Home Return; sleep 0.4
-    at 27 58          # "все"
-    at 209 49         # two-sided
-    at 449 126        # print: the fronts go, and the box is up while they print
     sleep 1.5
     # Alt+F4 goes to the box, which is up front: that is its "Отмена", so the
     # fronts are taken back, and the program goes on.
