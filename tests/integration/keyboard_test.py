@@ -20,6 +20,7 @@ import unittest
 import desktop as d
 import writer
 from desktop import keys
+from gi.repository import GLib  # after desktop, which picks the library versions
 
 PROGRAM = DATA = None
 LIST_NAME = "Выберите принтер:"
@@ -233,10 +234,13 @@ class Strip(unittest.TestCase):
 
         def up():
             for w in d.children(self.program.app()):
-                if d.role(w) == role and "showing" in d.states(w):
-                    texts = [label.get_name() for label in d.find_all(w, "label")]
-                    if holding is None or any(holding in t for t in texts):
-                        return w, texts
+                try:
+                    if d.role(w) == role and "showing" in d.states(w):
+                        texts = [label.get_name() for label in d.find_all(w, "label")]
+                        if holding is None or any(holding in t for t in texts):
+                            return w, texts
+                except GLib.Error:
+                    continue  # a box that went while it was read (the fronts' box, say)
             return None
         box, texts = d.wait_for("a box %s" % (holding or role), up, timeout)
         self.assertEqual(box.get_name(), title)
