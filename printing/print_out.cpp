@@ -158,6 +158,8 @@ bool SpoolerPrintService::follow(const std::string &printer, int job, int pages,
           cancelled);
     } catch (const WaitAbandoned &) {
       return endCancelled();
+    } catch (const PrintOutCancelled &) {
+      return endCancelled();  // a server that wants a password to be asked about the job
     } catch (const OleServerError &) {
       if (m_pump.closing()) throw;
       // The print server is down or does not answer: said, and asked again.
