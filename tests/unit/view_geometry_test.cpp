@@ -55,6 +55,23 @@ TEST(ViewGeometry, TwipsAndPixelsRoundTrip) {
   EXPECT_FLOAT_EQ(twipsToPixels(1440, 1), 96);
 }
 
+TEST(ViewGeometry, CaretAsTheViewDrawsIt) {
+  // The chart's first cursor, at the zoom of a 720-pixel area.
+  const float zoom = fitZoom(720, kChartWidth);
+  const PixelBox caret = caretBox(1701, 510, 0, 476, zoom);
+  EXPECT_FALSE(caret.empty());
+  EXPECT_FLOAT_EQ(static_cast<float>(caret.x), twipsToPixels(1701, zoom));
+  EXPECT_FLOAT_EQ(static_cast<float>(caret.height), twipsToPixels(476, zoom));
+  // Never thinner than 30 twips; wider ones (overwrite mode) as reported.
+  EXPECT_FLOAT_EQ(static_cast<float>(caret.width), twipsToPixels(30, zoom));
+  EXPECT_FLOAT_EQ(static_cast<float>(caretBox(0, 0, 29, 300, 1).width), 2);
+  EXPECT_FLOAT_EQ(static_cast<float>(caretBox(0, 0, 150, 300, 1).width), 10);
+  // No cursor: all zeros, or nothing of a height; and no zoom yet.
+  EXPECT_TRUE(caretBox(0, 0, 0, 0, zoom).empty());
+  EXPECT_TRUE(caretBox(1701, 510, 30, 0, zoom).empty());
+  EXPECT_TRUE(caretBox(1701, 510, 30, 476, 0).empty());
+}
+
 TEST(ViewGeometry, TilesCoverThePageRowByRow) {
   for (float zoom : {0.25f, fitZoom(720, kChartWidth), 1.0f, 2.5f}) {
     SCOPED_TRACE(zoom);
