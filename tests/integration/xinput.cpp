@@ -34,4 +34,12 @@ void xTypeCapitals(const std::string &letters) {
   XSync(d, False);
 }
 
+void xPressKey(const std::string &keysym) {
+  Display *d = display();
+  const KeyCode key = XKeysymToKeycode(d, XStringToKeysym(keysym.c_str()));
+  XTestFakeKeyEvent(d, key, True, CurrentTime);
+  XTestFakeKeyEvent(d, key, False, CurrentTime);
+  XSync(d, False);
+}
+
 }  // namespace quorvel::test

@@ -10,5 +10,7 @@ namespace quorvel::test {
 void xClick(int rootX, int rootY);
 // Types capital Latin letters (with Shift held).
 void xTypeCapitals(const std::string &letters);
+// Presses and releases one key, named as X names it ("Tab").
+void xPressKey(const std::string &keysym);
 
 }  // namespace quorvel::test
