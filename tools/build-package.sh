@@ -12,7 +12,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out="$root/build-deb"
 
-"$root/tools/install-deps.sh"
+"$root/tools/install-deps.sh" run package
 
 started=$SECONDS
 work=$(mktemp -d /tmp/quorvel-deb.XXXXXX)

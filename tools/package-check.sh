@@ -28,6 +28,9 @@ installed_packages() {
   dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' | awk '$1 == "ii" { print $2 }' | sort -u
 }
 
+# Its own X server, window manager and screenshots (the package's build
+# installs what it needs itself).
+"$root/tools/install-deps.sh" package
 if [ $# -ge 1 ]; then
   deb=$(realpath "$1")
 else

@@ -12,8 +12,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 quick=0
 if [ "${1:-}" = --quick ]; then quick=1; shift; fi
 
-"$root/tools/install-deps.sh"
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+"$root/tools/install-deps.sh" run test
+# The tests on, also in a build folder tools/run.sh configured without them.
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_TESTS=ON
 cmake --build "$root/build"
 
 work=$(mktemp -d /tmp/quorvel-test.XXXXXX)
