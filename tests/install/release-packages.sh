@@ -28,18 +28,19 @@ for release in bookworm trixie; do
   package=$(list "$release" package) || fail "$release: no package set"
   # What the build and the program need.
   for p in build-essential cmake ninja-build pkg-config libgtkmm-3.0-dev libjson-glib-dev libcups2-dev \
-           libreofficekit-dev liblibreofficekitgtk librsvg2-bin libreoffice-writer fonts-dejavu-core fonts-wine; do
+           libreofficekit-dev liblibreofficekitgtk librsvg2-bin libxml2-utils libreoffice-writer fonts-dejavu-core \
+           fonts-wine; do
     has "$run" "$p" "$release run"
   done
   # Nothing only the tests or the package need: no desktop session, window
   # manager, X server, printer simulator, service, debugger or checker.
-  for p in gnome-shell mutter xwayland weston openbox xvfb xdotool imagemagick googletest libgtest-dev gdb \
+  for p in gnome-shell mutter xwayland openbox xvfb xdotool imagemagick googletest libgtest-dev gdb \
            cups cups-ipp-utils printer-driver-cups-pdf avahi-daemon libnss-mdns at-spi2-core python3-uno \
            clang clang-tidy clang-format appstream lintian debhelper dpkg-dev fonts-liberation fonts-liberation2 \
            libclang-rt-dev libclang-rt-14-dev; do
     lacks "$run" "$p" "$release run"
   done
-  for p in googletest xvfb openbox gnome-shell weston cups-ipp-utils avahi-daemon clang-tidy gdb python3-uno; do
+  for p in googletest xvfb openbox gnome-shell cups-ipp-utils avahi-daemon clang-tidy gdb python3-uno; do
     has "$tests" "$p" "$release test"
   done
   # The package's build and the check of the installed program.
