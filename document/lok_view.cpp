@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #define LOK_USE_UNSTABLE_API
 #include "document/lok_view.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one place that talks to LibreOfficeKit: the engine, its GTK view widget
 // and the document behind it. All calls on the GTK thread.
 #pragma once

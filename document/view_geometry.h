@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the engine's view puts the page: the zoom that fits it to the
 // document area, and the pixels and tiles the view paints it in. The picture
 // shown before the engine runs is laid out with the same numbers, so that the

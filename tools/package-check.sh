@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian package as a school's machine would and checks that the
 # installed program works: apt-get install ./quorvel_*.deb, start
 # /usr/bin/quorvel as a plain user on its own X server with a window manager

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets everything up on Debian 12 or 13 and starts the program: installs
 # what building and running it need (nothing of the tests'), and builds the
 # program alone.

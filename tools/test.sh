@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets everything up on Debian 12 or 13 and runs every test: the unit suite, the
 # window, engine and print tests against a virtual X server with a session
 # and accessibility bus and a private CUPS scheduler, clang-tidy, the unit

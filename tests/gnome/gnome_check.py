@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The real program in a GNOME Shell session (run by gnome-session.sh).
 
   gnome_check.py PROGRAM x11|wayland [SCREENSHOT.png]

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Keyboard, focus and screen readers: the real program on the test desktop
 (tools/test.sh: Xvfb with openbox, a session bus with the accessibility bus,
 a private print scheduler), driven by real keys and read through the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chart's picture, shown from the first frame until the engine is live,
 // and the hand-over to the live view. Real window, real engine, real input
 // through the X server.

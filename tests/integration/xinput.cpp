@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Kept apart: the X headers' macros (None, KeyPress, Button1 ...) clash with
 // the toolkit's and the window's names.
 #include "xinput.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real pointer and keyboard input through the X server (XTest), as a mouse
 // and keyboard send it: the toolkit sees it exactly like the user's.
 #pragma once
