@@ -285,7 +285,8 @@ std::vector<Caret *> g_carets;  // NOLINT(cert-err58-cpp): cannot throw; under g
 
 Caret *caretOf(const void *view) {
   const std::scoped_lock lock(g_viewsLock);
-  const auto it = std::find_if(g_carets.begin(), g_carets.end(), [view](Caret *c) { return c->view == view; });
+  const auto it =
+      std::find_if(g_carets.begin(), g_carets.end(), [view](Caret *c) { return c->view == view; });
   return it == g_carets.end() ? nullptr : *it;
 }
 
@@ -322,10 +323,8 @@ void registerFilteredCallback(LibreOfficeKitDocument *doc, LibreOfficeKitCallbac
   g_engineRegisterCallback.load()(doc, &caretReport, caret);
 }
 
-using DocumentLoadFn = LibreOfficeKitDocument *(*)(LibreOfficeKit *, const char *);
-using DocumentLoadWithOptionsFn = LibreOfficeKitDocument *(*)(LibreOfficeKit *, const char *, const char *);
+using DocumentLoadFn = LibreOfficeKitDocument *(*)(LibreOfficeKit *, const char *, const char *);
 std::atomic<DocumentLoadFn> g_engineDocumentLoad{nullptr};
-std::atomic<DocumentLoadWithOptionsFn> g_engineDocumentLoadWithOptions{nullptr};
 
 // The engine's documents share one table of calls, there once a document is
 // loaded: the view registers for the reports only after its load has returned.
@@ -334,12 +333,9 @@ LibreOfficeKitDocument *filterReports(LibreOfficeKitDocument *doc) {
   return doc;
 }
 
-LibreOfficeKitDocument *loadFiltered(LibreOfficeKit *office, const char *url) {
-  return filterReports(g_engineDocumentLoad.load()(office, url));
-}
-
-LibreOfficeKitDocument *loadWithOptionsFiltered(LibreOfficeKit *office, const char *url, const char *options) {
-  return filterReports(g_engineDocumentLoadWithOptions.load()(office, url, options));
+// The view (7.4, 26.8) loads with documentLoadWithOptions, on its worker.
+LibreOfficeKitDocument *loadFiltered(LibreOfficeKit *office, const char *url, const char *options) {
+  return filterReports(g_engineDocumentLoad.load()(office, url, options));
 }
 
 // How Writer blinks its cursor: half the desktop's blink time each way (500
@@ -347,7 +343,8 @@ LibreOfficeKitDocument *loadWithOptionsFiltered(LibreOfficeKit *office, const ch
 unsigned caretBlinkMs() {
   gboolean blink = TRUE;
   gint time = 1200;
-  g_object_get(gtk_settings_get_default(), "gtk-cursor-blink", &blink, "gtk-cursor-blink-time", &time, nullptr);
+  g_object_get(gtk_settings_get_default(), "gtk-cursor-blink", &blink, "gtk-cursor-blink-time", &time,
+               nullptr);
   if (!blink) return 0;
   return time > 100 ? static_cast<unsigned>(time / 2) : 500;
 }
@@ -387,7 +384,8 @@ void watchCaret(Caret &caret) {
                      c->redraw();
                    }),
                    &caret);
-  g_signal_connect(caret.view, "focus-in-event", G_CALLBACK(+[](GtkWidget *, GdkEvent *, gpointer data) -> gboolean {
+  g_signal_connect(caret.view, "focus-in-event",
+                   G_CALLBACK(+[](GtkWidget *, GdkEvent *, gpointer data) -> gboolean {
                      restartBlink(*static_cast<Caret *>(data));
                      return FALSE;
                    }),
@@ -402,20 +400,21 @@ void watchCaret(Caret &caret) {
                    &caret);
   // Over the view's own drawing, as the view drew it: black, at least 30
   // twips wide.
-  g_signal_connect_after(caret.view, "draw", G_CALLBACK(+[](GtkWidget *view, cairo_t *cr, gpointer data) -> gboolean {
-                           const auto *c = static_cast<const Caret *>(data);
-                           if (!gtk_widget_has_focus(view) || !c->blinkOn || !lok_doc_view_get_edit(LOK_DOC_VIEW(view)))
-                             return FALSE;
-                           const PixelBox b = c->box();
-                           if (b.empty()) return FALSE;
-                           cairo_save(cr);
-                           cairo_set_source_rgb(cr, 0, 0, 0);
-                           cairo_rectangle(cr, b.x, b.y, b.width, b.height);
-                           cairo_fill(cr);
-                           cairo_restore(cr);
-                           return FALSE;
-                         }),
-                         &caret);
+  g_signal_connect_after(
+      caret.view, "draw", G_CALLBACK(+[](GtkWidget *view, cairo_t *cr, gpointer data) -> gboolean {
+        const auto *c = static_cast<const Caret *>(data);
+        if (!gtk_widget_has_focus(view) || !c->blinkOn || !lok_doc_view_get_edit(LOK_DOC_VIEW(view)))
+          return FALSE;
+        const PixelBox b = c->box();
+        if (b.empty()) return FALSE;
+        cairo_save(cr);
+        cairo_set_source_rgb(cr, 0, 0, 0);
+        cairo_rectangle(cr, b.x, b.y, b.width, b.height);
+        cairo_fill(cr);
+        cairo_restore(cr);
+        return FALSE;
+      }),
+      &caret);
 }
 
 }  // namespace
@@ -552,11 +551,8 @@ LokEngine::LokEngine(const fs::path &profileDir, std::string programDir)
     const KeepSignals keep;
     m_office = lok_init_2(m_programDir.c_str(), m_profileUrl.c_str());
     if (!m_office) m_failure = "LibreOfficeKit не загружается из «" + m_programDir + "»";
-    // The view's loads, so that its reports are filtered (see Caret).
-    if (m_office) {
-      wrap(m_office->pClass->documentLoad, g_engineDocumentLoad, &loadFiltered);
-      wrap(m_office->pClass->documentLoadWithOptions, g_engineDocumentLoadWithOptions, &loadWithOptionsFiltered);
-    }
+    // The view's load, so that its reports are filtered (see Caret).
+    if (m_office) wrap(m_office->pClass->documentLoadWithOptions, g_engineDocumentLoad, &loadFiltered);
     g_idle_add_full(
         G_PRIORITY_DEFAULT,
         [](gpointer data) -> gboolean {

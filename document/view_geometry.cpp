@@ -33,7 +33,9 @@ PixelSize viewPixelSize(long docWidthTwips, long docHeightTwips, float zoom) {
 PixelBox caretBox(int twipX, int twipY, int twipWidth, int twipHeight, float zoom) {
   constexpr int kMinCaretTwips = 30;
   if (twipHeight <= 0 || zoom <= 0) return {};
-  const auto px = [zoom](int twips) { return static_cast<double>(twipsToPixels(static_cast<float>(twips), zoom)); };
+  const auto px = [zoom](int twips) {
+    return static_cast<double>(twipsToPixels(static_cast<float>(twips), zoom));
+  };
   return {px(twipX), px(twipY), px(std::max(twipWidth, kMinCaretTwips)), px(twipHeight)};
 }
 

@@ -279,7 +279,8 @@ CaretPlaces caretPlaces(TForm1 &form) {
 
 // Pixels that differ from the picture in `where`, in each of the screens of
 // the next 1.5 s (the cursor blinks at 0.6 s), at most.
-long mostDiffering(TForm1 &form, const Glib::RefPtr<Gdk::Pixbuf> &picture, Rect where, long *fewest = nullptr) {
+long mostDiffering(TForm1 &form, const Glib::RefPtr<Gdk::Pixbuf> &picture, Rect where,
+                   long *fewest = nullptr) {
   long most = 0, least = 1L << 30;
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
   while (std::chrono::steady_clock::now() < until) {
@@ -317,7 +318,8 @@ TEST(Picture, TheTextCursorOnlyWithTheKeyboardAndNeverAHandle) {
   form.get_window()->get_origin(rootX, rootY);
   const PixelBox before = view->caret();
   xClick(rootX + x, rootY + y);
-  ASSERT_TRUE(pumpUntil([&] { return form.oleContainer().holdsFocus() && view->caret().y != before.y; }, 5000))
+  ASSERT_TRUE(
+      pumpUntil([&] { return form.oleContainer().holdsFocus() && view->caret().y != before.y; }, 5000))
       << "the click did not move the cursor";
   at = caretPlaces(form);
   long fewest = 0;
@@ -331,7 +333,8 @@ TEST(Picture, TheTextCursorOnlyWithTheKeyboardAndNeverAHandle) {
   EXPECT_EQ(mostDiffering(form, picture, at.caret), 0) << "a cursor while the printer list has the keyboard";
   form.Button1().grab_focus();
   xPressKey("Tab");
-  ASSERT_TRUE(pumpUntil([&] { return form.oleContainer().holdsFocus(); }, 5000)) << "Tab did not reach the chart";
+  ASSERT_TRUE(pumpUntil([&] { return form.oleContainer().holdsFocus(); }, 5000))
+      << "Tab did not reach the chart";
   EXPECT_GE(mostDiffering(form, picture, at.caret), 10) << "no cursor after Tab into the chart";
   EXPECT_EQ(mostDiffering(form, picture, at.handle), 0) << "a handle under the cursor";
   EXPECT_TRUE(run.boxes().empty()) << run.boxes().front().text;
