@@ -245,9 +245,10 @@ void filterEngineOutput() {
 // The text cursor. The view (7.4 and 26.8) draws the cursor whenever the
 // engine reports it visible, blinking also while another control has the
 // keyboard, and under it a touch handle for dragging it (a grey dot, its
-// share/libreofficekit/handle_image_middle.png) whenever nothing is selected;
-// a click on the dot reaches nothing, as the view takes it for a drag. Writer
-// shows no handle, and its cursor only while the document has the keyboard.
+// share/libreofficekit/handle_image_middle.png) whenever nothing is selected
+// (7.4's source: a click on the dot is taken for dragging it and never
+// reaches the engine). Writer shows no handle, and its cursor only while the
+// document has the keyboard.
 // The view draws neither while the engine reports the cursor hidden, so the
 // view is told that, always, on the reports' way to it (its registerCallback
 // is wrapped as soon as the engine has loaded the document, before the view
