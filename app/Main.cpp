@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/Main.h"
 
 #include <glib-unix.h>
@@ -717,8 +718,15 @@ int runApplication(FormServices services) {
   // X11 (Xwayland on a Wayland desktop) where there is a display: only there
   // can a program place its own window. Wayland otherwise.
   gdk_set_allowed_backends("x11,*");
-  auto app = Gtk::Application::create("org.quorvel.Quorvel", Gio::APPLICATION_NON_UNIQUE);
+  // One application id everywhere, the desktop file's name. GTK 3 takes the
+  // window's Wayland app id and its X11 instance name from the program's
+  // name, and the X11 class (the desktop file's StartupWMClass) from the
+  // program class, which its start makes that name with a capital.
+  constexpr const char *kApplicationId = "org.quorvel.Quorvel";
+  g_set_prgname(kApplicationId);
+  auto app = Gtk::Application::create(kApplicationId, Gio::APPLICATION_NON_UNIQUE);
   app->register_application();
+  gdk_set_program_class("Quorvel");
 
   std::unique_ptr<TForm1> form = TForm1::create(std::move(services));
   auto closeForm = +[](gpointer data) -> gboolean {

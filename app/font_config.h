@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // fontconfig, for the window's font: Tahoma for this process only, and the
 // file fontconfig actually picks for a family.
 #pragma once

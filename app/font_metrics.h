@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text height the window's layout is measured in: a font's cell height
 // as Windows computes it, from the font file's own tables.
 #pragma once

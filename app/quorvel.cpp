@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quorvel: shows the periodic table chart and prints it.
 #include "app/Main.h"
 #include "document/lok_view.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rules of the application shell that need no toolkit: the title, the text
 // of the error box, layout scaling and window placement.
 #pragma once

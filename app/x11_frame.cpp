@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/x11_frame.h"
 
 #include <X11/Xatom.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window manager's frame round a window that is not on screen yet, on
 // X11: asked for with _NET_REQUEST_FRAME_EXTENTS, answered in the window's
 // _NET_FRAME_EXTENTS property.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small late-bound automation layer: variants, objects that answer
 // get / set / call by member name, and the error texts callers see.
 #pragma once

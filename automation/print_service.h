@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The print system as the document server sees it. The printing subsystem
 // provides it and the program hands it to the document container, so the
 // container prints without knowing how.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The word processor's object model as this program drives it: document,
 // window, pane, view, zoom, application and WordBasic objects that turn
 // member calls into requests to a DocumentServer.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the benchmark scripts: a work folder, a virtual X server with a
 # window manager, a private CUPS scheduler, and clean-up of all of it by PID.
 # BUILD_DIR chooses the build to measure (default: build/ of the checkout).

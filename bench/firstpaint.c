@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /* Starts a program and watches the X screen to see how long it takes until
  * its first window is on screen and until the chart is drawn in it.
  *

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Resident memory of the program against LibreOffice Writer showing the same
 # chart, side by side on one virtual X server with a session and an
 # accessibility bus, and of the program after a working session.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Run by print.sh inside tests/netprint/netprint-fixture.sh: prints to its
 # driverless network printer, never used before, once and then RUNS times,
 # and checks that each document arrived in the printer's spool folder with

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Print time of the program against LibreOffice printing the same document
 # from the command line and against lp sending a PDF rendered beforehand,
 # all to a capture queue of a private CUPS scheduler.

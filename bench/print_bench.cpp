@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the print button: the real window on a document, the real engine,
 // a real CUPS queue. Button1Click() returns once CUPS has accepted the job
 // (the window's events are handled meanwhile), so each call is timed from

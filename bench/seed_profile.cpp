@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Seeds a LibreOffice profile folder exactly as the program seeds its own, so
 // the start-up benchmark can give LibreOffice the same settings.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A long session of the program in one process: 200 print clicks to a capture
 # queue of a private CUPS scheduler and 200 window resizes, watching resident
 # memory and open file descriptors (bench/soak_bench does the work).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A long session in one process: the real window on the built-in chart,
 // many print clicks to a capture queue and many window resizes, watching
 // resident memory and open file descriptors.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Start-up time of the program against LibreOffice Writer opening the same
 # chart, on a virtual X server of its own.
 #

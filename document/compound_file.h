@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whether bytes hold a compound file (the .doc format's container) that can
 // be read: its header, its sector allocation table, its directory, and the
 // sector chains of its streams, all within the data and free of loops.

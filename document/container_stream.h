@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The byte stream a document container loads from: a 12-byte header
 // ("BDOC", draw aspect, data size, all little-endian 32-bit) and the data.
 #pragma once

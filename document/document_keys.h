@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a key typed in the document area does, and how the engine is told
 // of it. Key values are the X key symbols the toolkit reports.
 #pragma once

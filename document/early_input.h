@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the user does to the document's picture before the engine runs: kept
 // with its place in the document (not on the screen, which may be resized
 // meanwhile) and handed to the live view, in order, once it can take it.

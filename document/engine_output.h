@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the engine writes to std::cerr, passed on to the terminal as it is
 // written, but for the lines it says that are known and carry nothing for the
 // user (see engine_output.cpp for which and why).

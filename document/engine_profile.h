@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's settings for this program, written into a fresh profile
 // folder before the engine starts: it never saves, locks or recovers
 // anything, runs no macros and keeps its caches small.

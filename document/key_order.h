@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keeps keys typed into the document behind the clicks before them. The
 // view hands clicks to the engine through its worker thread, which may be
 // busy painting; keys go to the engine at once. A key typed right after a

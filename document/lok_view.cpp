@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #define LOK_USE_UNSTABLE_API
 #include "document/lok_view.h"
 
@@ -16,6 +17,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -240,6 +242,184 @@ void filterEngineOutput() {
 
 }  // namespace
 
+// The text cursor. The view (7.4 and 26.8) draws the cursor whenever the
+// engine reports it visible, blinking also while another control has the
+// keyboard, and under it a touch handle for dragging it (a grey dot, its
+// share/libreofficekit/handle_image_middle.png) whenever nothing is selected
+// (7.4's source: a click on the dot is taken for dragging it and never
+// reaches the engine). Writer shows no handle, and its cursor only while the
+// document has the keyboard.
+// The view draws neither while the engine reports the cursor hidden, so the
+// view is told that, always, on the reports' way to it (its registerCallback
+// is wrapped as soon as the engine has loaded the document, before the view
+// registers), and the cursor is drawn here instead: where the engine put it,
+// while the view has the keyboard and the engine shows it, blinking as Writer
+// does.
+struct Caret : std::enable_shared_from_this<Caret> {
+  GtkWidget *view = nullptr;
+  // The view's own receiver of the engine's reports.
+  LibreOfficeKitCallback viewCallback = nullptr;
+  void *viewData = nullptr;
+  // As the engine last reported it; the view starts out taking it as shown.
+  std::atomic<bool> engineShows{true};
+  // Where the engine put it (twips); on the GTK thread.
+  int twipX = 0, twipY = 0, twipWidth = 0, twipHeight = 0;
+  bool blinkOn = true;
+  unsigned blinkSource = 0;
+
+  PixelBox place() const {
+    return caretBox(twipX, twipY, twipWidth, twipHeight, lok_doc_view_get_zoom(LOK_DOC_VIEW(view)));
+  }
+  PixelBox box() const { return engineShows.load() ? place() : PixelBox{}; }
+  void redraw() const {
+    const PixelBox b = place();
+    if (b.empty()) return;
+    const auto x = static_cast<int>(std::floor(b.x)), y = static_cast<int>(std::floor(b.y));
+    gtk_widget_queue_draw_area(view, x - 1, y - 1, static_cast<int>(std::ceil(b.width)) + 3,
+                               static_cast<int>(std::ceil(b.height)) + 3);
+  }
+};
+
+namespace {
+
+std::vector<Caret *> g_carets;  // NOLINT(cert-err58-cpp): cannot throw; under g_viewsLock
+
+Caret *caretOf(const void *view) {
+  const std::scoped_lock lock(g_viewsLock);
+  const auto it =
+      std::find_if(g_carets.begin(), g_carets.end(), [view](Caret *c) { return c->view == view; });
+  return it == g_carets.end() ? nullptr : *it;
+}
+
+// On the engine's threads: every report goes on to the view, the cursor's
+// visibility as "hidden".
+void caretReport(int type, const char *payload, void *data) {
+  auto *caret = static_cast<Caret *>(data);
+  if (type == LOK_CALLBACK_CURSOR_VISIBLE) {
+    caret->engineShows.store(payload && std::strcmp(payload, "true") == 0);
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT,
+        [](gpointer weak) -> gboolean {
+          if (auto c = static_cast<std::weak_ptr<Caret> *>(weak)->lock()) c->redraw();
+          return G_SOURCE_REMOVE;
+        },
+        new std::weak_ptr<Caret>(caret->weak_from_this()),
+        [](gpointer weak) { delete static_cast<std::weak_ptr<Caret> *>(weak); });
+    payload = "false";
+  }
+  caret->viewCallback(type, payload, caret->viewData);
+}
+
+using RegisterCallbackFn = void (*)(LibreOfficeKitDocument *, LibreOfficeKitCallback, void *);
+std::atomic<RegisterCallbackFn> g_engineRegisterCallback{nullptr};
+
+void registerFilteredCallback(LibreOfficeKitDocument *doc, LibreOfficeKitCallback callback, void *data) {
+  Caret *caret = callback ? caretOf(data) : nullptr;
+  if (!caret) return g_engineRegisterCallback.load()(doc, callback, data);
+  caret->viewCallback = callback;
+  caret->viewData = data;
+  // Ahead of the engine's first report: until told otherwise the view takes
+  // the cursor as shown.
+  callback(LOK_CALLBACK_CURSOR_VISIBLE, "false", data);
+  g_engineRegisterCallback.load()(doc, &caretReport, caret);
+}
+
+using DocumentLoadFn = LibreOfficeKitDocument *(*)(LibreOfficeKit *, const char *, const char *);
+std::atomic<DocumentLoadFn> g_engineDocumentLoad{nullptr};
+
+// The engine's documents share one table of calls, there once a document is
+// loaded: the view registers for the reports only after its load has returned.
+LibreOfficeKitDocument *filterReports(LibreOfficeKitDocument *doc) {
+  if (doc) wrap(doc->pClass->registerCallback, g_engineRegisterCallback, &registerFilteredCallback);
+  return doc;
+}
+
+// The view (7.4, 26.8) loads with documentLoadWithOptions, on its worker.
+LibreOfficeKitDocument *loadFiltered(LibreOfficeKit *office, const char *url, const char *options) {
+  return filterReports(g_engineDocumentLoad.load()(office, url, options));
+}
+
+// How Writer blinks its cursor: half the desktop's blink time each way (500
+// ms for a time of 100 ms or less), or not at all.
+unsigned caretBlinkMs() {
+  gboolean blink = TRUE;
+  gint time = 1200;
+  g_object_get(gtk_settings_get_default(), "gtk-cursor-blink", &blink, "gtk-cursor-blink-time", &time,
+               nullptr);
+  if (!blink) return 0;
+  return time > 100 ? static_cast<unsigned>(time / 2) : 500;
+}
+
+void stopBlink(Caret &caret) {
+  if (caret.blinkSource) g_source_remove(caret.blinkSource);
+  caret.blinkSource = 0;
+}
+
+// Shown from now, for a whole phase.
+void restartBlink(Caret &caret) {
+  stopBlink(caret);
+  caret.blinkOn = true;
+  if (const unsigned ms = caretBlinkMs())
+    caret.blinkSource = g_timeout_add(
+        ms,
+        [](gpointer data) -> gboolean {
+          auto *c = static_cast<Caret *>(data);
+          c->blinkOn = !c->blinkOn;
+          c->redraw();
+          return G_SOURCE_CONTINUE;
+        },
+        &caret);
+  caret.redraw();
+}
+
+void watchCaret(Caret &caret) {
+  g_signal_connect(caret.view, "cursor-changed",
+                   G_CALLBACK(+[](GtkWidget *view, int x, int y, int width, int height, gpointer data) {
+                     auto *c = static_cast<Caret *>(data);
+                     c->redraw();
+                     c->twipX = x;
+                     c->twipY = y;
+                     c->twipWidth = width;
+                     c->twipHeight = height;
+                     if (gtk_widget_has_focus(view)) restartBlink(*c);
+                     c->redraw();
+                   }),
+                   &caret);
+  g_signal_connect(caret.view, "focus-in-event",
+                   G_CALLBACK(+[](GtkWidget *, GdkEvent *, gpointer data) -> gboolean {
+                     restartBlink(*static_cast<Caret *>(data));
+                     return FALSE;
+                   }),
+                   &caret);
+  g_signal_connect(caret.view, "focus-out-event",
+                   G_CALLBACK(+[](GtkWidget *, GdkEvent *, gpointer data) -> gboolean {
+                     auto *c = static_cast<Caret *>(data);
+                     stopBlink(*c);
+                     c->redraw();
+                     return FALSE;
+                   }),
+                   &caret);
+  // Over the view's own drawing, as the view drew it: black, at least 30
+  // twips wide.
+  g_signal_connect_after(
+      caret.view, "draw", G_CALLBACK(+[](GtkWidget *view, cairo_t *cr, gpointer data) -> gboolean {
+        const auto *c = static_cast<const Caret *>(data);
+        if (!gtk_widget_has_focus(view) || !c->blinkOn || !lok_doc_view_get_edit(LOK_DOC_VIEW(view)))
+          return FALSE;
+        const PixelBox b = c->box();
+        if (b.empty()) return FALSE;
+        cairo_save(cr);
+        cairo_set_source_rgb(cr, 0, 0, 0);
+        cairo_rectangle(cr, b.x, b.y, b.width, b.height);
+        cairo_fill(cr);
+        cairo_restore(cr);
+        return FALSE;
+      }),
+      &caret);
+}
+
+}  // namespace
+
 // The view hands every request to a worker thread of its own, a GLib thread
 // pool, and its destroy frees that pool while holding the lock each task takes
 // first: a task that has started but not yet taken the lock then waits for
@@ -372,6 +552,8 @@ LokEngine::LokEngine(const fs::path &profileDir, std::string programDir)
     const KeepSignals keep;
     m_office = lok_init_2(m_programDir.c_str(), m_profileUrl.c_str());
     if (!m_office) m_failure = "LibreOfficeKit не загружается из «" + m_programDir + "»";
+    // The view's load, so that its reports are filtered (see Caret).
+    if (m_office) wrap(m_office->pClass->documentLoadWithOptions, g_engineDocumentLoad, &loadFiltered);
     g_idle_add_full(
         G_PRIORITY_DEFAULT,
         [](gpointer data) -> gboolean {
@@ -425,6 +607,13 @@ LokView::LokView(LokEngine &engine) : m_programDir(engine.programDir()), m_profi
   static std::once_flag writer;
   std::call_once(writer, [] { g_log_set_writer_func(writeLog, nullptr, nullptr); });
   viewCreated(m_view);
+  m_caret = std::make_shared<Caret>();
+  m_caret->view = m_view;
+  {
+    const std::scoped_lock lock(g_viewsLock);
+    g_carets.push_back(m_caret.get());
+  }
+  watchCaret(*m_caret);
   // While a zoom change waits, the view must not ask for tiles at the old
   // zoom: they would only keep the worker busy, and be lost at the change.
   m_drawHandler =
@@ -453,6 +642,8 @@ LokView::~LokView() {
   if (g_keyOrder.waiting()) g_keyOrder.ready(g_get_monotonic_time() + KeyOrder::kMaxWaitUs);
   if (m_view) {
     g_signal_handler_disconnect(m_view, m_drawHandler);
+    stopBlink(*m_caret);
+    g_signal_handlers_disconnect_by_data(m_view, m_caret.get());
     if (GtkWidget *parent = gtk_widget_get_parent(m_view))
       gtk_container_remove(GTK_CONTAINER(parent), m_view);
     // Destroying the widget closes the document without saving and shuts the
@@ -472,6 +663,11 @@ LokView::~LokView() {
     if (!m_doc && m_openFinished) {
       if (LibreOfficeKit *office = lok_init_2(m_programDir.c_str(), m_profileUrl.c_str()))
         office->pClass->destroy(office);
+    }
+    {
+      // The engine has stopped: no report comes for this view any more.
+      const std::scoped_lock lock(g_viewsLock);
+      std::erase(g_carets, m_caret.get());
     }
     // Callbacks the engine queued before it stopped still name the widget:
     // let them run first.
@@ -568,6 +764,8 @@ void LokView::sendKeys(const std::vector<QueuedKey> &keys) {
                                 k.code);
   }
 }
+
+PixelBox LokView::caret() const { return m_caret ? m_caret->box() : PixelBox{}; }
 
 int LokView::pageCount() const { return m_doc ? m_doc->pClass->getParts(m_doc) : 0; }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one place that talks to LibreOfficeKit: the engine, its GTK view widget
 // and the document behind it. All calls on the GTK thread.
 #pragma once
@@ -16,6 +17,7 @@
 #include <LibreOfficeKit/LibreOfficeKit.h>
 
 #include "document/key_order.h"
+#include "document/view_geometry.h"
 
 // GTK's and cairo's names, so that this header needs neither library.
 // NOLINTBEGIN(bugprone-reserved-identifier)
@@ -82,6 +84,8 @@ private:
 
 // The tasks of a view's worker thread, counted (see lok_view.cpp).
 struct WorkerCount;
+// The view's text cursor, drawn by the wrapper (see lok_view.cpp).
+struct Caret;
 
 class LokView {
 public:
@@ -107,6 +111,10 @@ public:
 
   // Hands a key to the document (a press, or its release).
   void postKey(bool press, int character, int code);
+  // Where the engine has put the text cursor, in the view's pixels; empty
+  // while it shows none. The cursor is drawn there while the view has the
+  // keyboard.
+  PixelBox caret() const;
 
   int pageCount() const;
   // Size of the page area in twips, borders included.
@@ -139,6 +147,7 @@ private:
   static int applyZoomWhenIdle(void *view);
   void sendKeys(const std::vector<QueuedKey> &keys);
   std::unique_ptr<WorkerCount> m_worker;
+  std::shared_ptr<Caret> m_caret;
   GtkWidget *m_view = nullptr;
   LibreOfficeKitDocument *m_doc = nullptr;
   double m_pendingZoom = 0;

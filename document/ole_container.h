@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The document area of the window: holds the engine's view of the embedded
 // document and answers for it through the automation object. Until the
 // engine runs it draws the document's presentation (a picture of the page

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The document's presentation: pictures of its page, rendered by the engine
 // when the program is built, that the container draws until the engine is
 // running. Each picture is the page as the view draws it for one width of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one folder of this run: the engine's profile, its temporary files and
 // the short-lived copy of the document live here, and all of it goes when the
 // run ends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "document/view_geometry.h"
 
 #include <algorithm>
@@ -27,6 +28,15 @@ PixelSize viewPixelSize(long docWidthTwips, long docHeightTwips, float zoom) {
   if (zoom <= 0) return {};
   return {static_cast<long>(twipsToPixels(static_cast<float>(docWidthTwips), zoom)),
           static_cast<long>(twipsToPixels(static_cast<float>(docHeightTwips), zoom))};
+}
+
+PixelBox caretBox(int twipX, int twipY, int twipWidth, int twipHeight, float zoom) {
+  constexpr int kMinCaretTwips = 30;
+  if (twipHeight <= 0 || zoom <= 0) return {};
+  const auto px = [zoom](int twips) {
+    return static_cast<double>(twipsToPixels(static_cast<float>(twips), zoom));
+  };
+  return {px(twipX), px(twipY), px(std::max(twipWidth, kMinCaretTwips)), px(twipHeight)};
 }
 
 std::vector<TilePlace> viewTiles(long docWidthTwips, long docHeightTwips, float zoom) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the engine's view puts the page: the zoom that fits it to the
 // document area, and the pixels and tiles the view paints it in. The picture
 // shown before the engine runs is laid out with the same numbers, so that the
@@ -21,6 +22,16 @@ struct PixelSize {
 };
 // Size of the view widget for a document of this size at `zoom`.
 PixelSize viewPixelSize(long docWidthTwips, long docHeightTwips, float zoom);
+
+// A box in the view's pixels.
+struct PixelBox {
+  double x = 0, y = 0, width = 0, height = 0;
+  bool empty() const { return width <= 0 || height <= 0; }
+};
+// The text cursor the engine reports (twips) where the view draws it, at
+// least 30 twips wide as the view makes it; empty for the engine's "no
+// cursor" (all zeros).
+PixelBox caretBox(int twipX, int twipY, int twipWidth, int twipHeight, float zoom);
 
 // One tile of the view: the document rectangle the engine paints into a
 // square buffer of kTileSize pixels, and where the view draws that buffer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The print system: CUPS through its client library, never a command line.
 // Its calls block; the program makes them off the GUI thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Slow work (the print system) on a thread of its own while the GUI thread
 // goes on handling its events, with a limit on every wait.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which pages a print-out sends, and in which jobs.
 //
 // Page list syntax: page numbers and ranges separated by commas, e.g.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The print button: checks the strip's choices, then selects the printer and
 // asks for the print-out through the document's automation object.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Carrying a print-out request out: choose the pages, render them, hand the
 // jobs to the spooler, and for manual two-sided printing ask between sides.
 #pragma once

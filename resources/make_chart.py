@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Build p1.doc, the periodic table chart, from elements.tsv.
 
 The table is written as a Flat ODT file first (it lets us set page size,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Build step: has LibreOffice render the chart's page as the program's view
 // will draw it, for each given width of the document area, and writes the
 // pictures with the document's fingerprint (see document/presentation.h).

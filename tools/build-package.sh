@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package from this tree with dpkg-buildpackage (Debian's
 # build flags, hardening on, stripped, debug symbols in quorvel-dbgsym) and
 # checks it with lintian: any error or warning fails.
@@ -12,7 +13,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out="$root/build-deb"
 
-"$root/tools/install-deps.sh"
+"$root/tools/install-deps.sh" run package
 
 started=$SECONDS
 work=$(mktemp -d /tmp/quorvel-deb.XXXXXX)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A Debian 13 system to build, run and test on, from a Debian 12 machine: a
 # root made with debootstrap from the machine's own package mirror (once; it
 # is reused while it is complete), entered with the project's tree at the same

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets in build-fuzz and runs each for N seconds
 # (default 60) on a scratch copy of its seed corpus, so the seeds in the
 # repository stay as they are. Fails if a target finds a crash; the input

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian package as a school's machine would and checks that the
 # installed program works: apt-get install ./quorvel_*.deb, start
 # /usr/bin/quorvel as a plain user on its own X server with a window manager
@@ -28,6 +29,9 @@ installed_packages() {
   dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' | awk '$1 == "ii" { print $2 }' | sort -u
 }
 
+# Its own X server, window manager and screenshots (the package's build
+# installs what it needs itself).
+"$root/tools/install-deps.sh" package
 if [ $# -ge 1 ]; then
   deb=$(realpath "$1")
 else

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the program's logic and its unit tests with AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-asan and runs them; any report fails.
 set -euo pipefail

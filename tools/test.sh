@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets everything up on Debian 12 or 13 and runs every test: the unit suite, the
 # window, engine and print tests against a virtual X server with a session
 # and accessibility bus and a private CUPS scheduler, clang-tidy, the unit
@@ -12,8 +13,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 quick=0
 if [ "${1:-}" = --quick ]; then quick=1; shift; fi
 
-"$root/tools/install-deps.sh"
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+"$root/tools/install-deps.sh" run test
+# The tests on, also in a build folder tools/run.sh configured without them.
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_TESTS=ON
 cmake --build "$root/build"
 
 work=$(mktemp -d /tmp/quorvel-test.XXXXXX)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs clang-tidy with the project's .clang-tidy over the program's own
 # sources (app, automation, document, printing, resources; their headers
 # too), with the build's compile_commands.json. Any finding fails.

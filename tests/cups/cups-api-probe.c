@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /* Submits a file or lists destinations through the CUPS client library,
  * the same calls the program uses, and reports what the library says.
  * The server comes from CUPS_SERVER, as for any CUPS client.

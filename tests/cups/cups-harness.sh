@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Private CUPS scheduler for tests. Everything it owns lives under one
 # folder, and it listens only on DIR/cups.sock, so it never touches a system
 # cupsd or its queues. As root, cupsd runs filters and backends as lp, as

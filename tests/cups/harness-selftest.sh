@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the private scheduler end to end: queues, byte-exact capture through
 # lp and through the CUPS C API, held/refused jobs, failing backend, and the
 # errors clients see once the scheduler is gone. Needs root, cupsd, gcc,

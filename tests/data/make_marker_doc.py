@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Write a Word 97-2003 test document of N pages; page k carries the marker
 "QMARK-PAGE-kk" so a test can read back which pages a job held.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The input is read as a container stream, and also wrapped into one and read
 // back. Only the reader's declared errors may come out; anything else
 // escapes and crashes the run.

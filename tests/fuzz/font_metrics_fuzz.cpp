@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Font files are read from wherever fontconfig points: the first byte picks
 // the face, the rest is the file. Only the reader's declared error may come
 // out, and what it does read must be in range.

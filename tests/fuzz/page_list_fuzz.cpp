@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Input: two bytes of page count (little-endian, signed, folded into
 // -4096..4096), then the page list text.
 //

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A headless GNOME Shell session (Wayland, with Xwayland) of its own, in
 # private PID, mount and network namespaces: its own /tmp, system bus,
 # session bus and accessibility bus. Everything started here ends with the

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The real program in a GNOME Shell session (run by gnome-session.sh).
 
   gnome_check.py PROGRAM x11|wayland [SCREENSHOT.png]
@@ -8,7 +9,8 @@ with its frame where the placement rule puts it from the first frame the
 user sees on (a window mapped see-through, _NET_WM_WINDOW_OPACITY 0, is not
 seen), be shown, be matched by the shell to its launcher, draw the chart,
 keep the keyboard in the printer list, and exit 0 when the window is closed.
-wayland: the program forced onto Wayland: matched to its launcher, draws,
+wayland: the program forced onto Wayland: matched to its launcher (also by
+its app id, which compositors without GTK's own protocol go by), draws,
 exits 0 on a polite kill (nothing outside the shell can close a Wayland
 window). Where mutter puts it cannot be read from outside, and the headless
 seat has no keyboard to give it.
@@ -32,6 +34,9 @@ from gi.repository import Atspi, Gio, GLib  # noqa: E402
 
 TITLE = "Quorvel - автор Vostrel"
 APP_ID = "org.quorvel.Quorvel.desktop"
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources", APP_ID),
+          encoding="utf-8") as launcher:
+    LAUNCHER_CLASS = re.search(r"^StartupWMClass=(.*)$", launcher.read(), re.M)[1]
 failures = []
 
 
@@ -374,6 +379,12 @@ def run(proc, focus, watch, shot, started):
         return
     print(f"     window shown {time.monotonic() - started:.1f} s after start")
     check(info.get("app-id") == APP_ID, f"the shell matches it to its launcher (app-id {info.get('app-id')})")
+    # What every compositor matches a window to its launcher by: on X11 the
+    # window's class, the launcher's StartupWMClass; on Wayland its app id,
+    # the launcher's file name.
+    want = LAUNCHER_CLASS if backend == "x11" else APP_ID[:-len(".desktop")]
+    check(info.get("wm-class") == want,
+          f"the window's {'class' if backend == 'x11' else 'app id'} is {want} ({info.get('wm-class')})")
     check(info["client-type"] == (1 if backend == "x11" else 0),
           f"client type {info['client-type']} (0 Wayland, 1 X11)")
 

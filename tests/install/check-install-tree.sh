@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a scratch prefix and checks what a desktop and a
 # packager read: the desktop entry and the AppStream metadata validate, point
 # at each other, at the installed program, its icon and its manual page, and

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Each program of the build tree runs without a run path: the engine's widget
 # library comes from the loader's own path, and an empty entry (the current
 # folder) can never creep in.

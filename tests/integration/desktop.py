@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The real program on the test desktop, seen and driven as a keyboard user
 and a screen reader would: keys typed with xdotool into the X server, the
 window read through the accessibility bus (libatspi), what was printed read

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Drives the real program with the mouse as a person would: picks the
 # printer, "только нечетные" and "двусторонняя печать", clicks the button,
 # answers the question with OK, types into the chart, resizes and closes the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What real machines do to the program: a print server that is down or goes
 // away, a LibreOffice that is not there.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real window with the real engine under a virtual X server. The engine
 // can be started once per process, so every test runs in its own process
 // (ctest does that); run the binary with --gtest_filter for one test.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as its layout table declares it: client area and every control's
 // rectangle, read from GTK's allocations, at the display's resolution.
 // tools/test.sh's display is 96 dpi; own-display.sh runs the same tests on a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the window and print tests: a GTK main loop to wait on, the real
 // window with recorded message boxes, and access to the test print scheduler.
 #pragma once

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # How the real program ends when it is killed or its window is closed at an
 # awkward moment: exit code, leftover processes and files.
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Network printers: a driverless printer never used before, one that is
 // announced but does not answer, one whose host does not resolve, and a
 // remote print server. Run inside tests/netprint/netprint-fixture.sh, which

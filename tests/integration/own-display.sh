@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command on a virtual X server of its own, with a window manager and
 # the resolution given (Xft.dpi, as desktops set it), so tests can see the
 # window at 144 or 192 dpi without touching the shared test display.

@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chart's picture, shown from the first frame until the engine is live,
 // and the hand-over to the live view. Real window, real engine, real input
 // through the X server.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -53,8 +55,8 @@ Difference compare(const Glib::RefPtr<Gdk::Pixbuf> &a, const Glib::RefPtr<Gdk::P
   return d;
 }
 
-// The live view shows a text cursor and its handle where the picture has
-// none: a small patch, nothing else.
+// The live view shows a text cursor where the picture has none while the
+// chart has the keyboard: a small patch, nothing else.
 void expectSameButTheCursor(const Glib::RefPtr<Gdk::Pixbuf> &picture, const Glib::RefPtr<Gdk::Pixbuf> &live,
                             const char *when) {
   const Difference d = compare(picture, live);
@@ -256,6 +258,86 @@ TEST(Picture, AClickAndKeysIntoThePictureReachTheDocumentOnceLive) {
       std::count_if(words.begin(), words.end(), [](auto &w) { return w.find("QZX") != std::string::npos; }),
       1);
   std::filesystem::remove_all(scratch);
+  EXPECT_TRUE(run.close()) << "files left in " << run.root();
+}
+
+// Where the text cursor is, in the document area's pixels, and the place of
+// the view's touch handle: as high as the cursor, right under it, centred.
+struct CaretPlaces {
+  Rect caret, handle;
+};
+CaretPlaces caretPlaces(TForm1 &form) {
+  LokView *view = form.oleContainer().view();
+  const PixelBox b = view->caret();
+  int x = 0, y = 0;
+  Glib::wrap(view->widget())->translate_coordinates(form.oleContainer().area(), 0, 0, x, y);
+  const int left = x + static_cast<int>(b.x), top = y + static_cast<int>(b.y);
+  const int right = left + static_cast<int>(b.width) + 1, bottom = top + static_cast<int>(b.height) + 1;
+  const int h = static_cast<int>(b.height);
+  return {Rect{left - 1, top - 1, right + 1, bottom}, Rect{left - h, bottom + 1, right + h, bottom + h + 2}};
+}
+
+// Pixels that differ from the picture in `where`, in each of the screens of
+// the next 1.5 s (the cursor blinks at 0.6 s), at most.
+long mostDiffering(TForm1 &form, const Glib::RefPtr<Gdk::Pixbuf> &picture, Rect where,
+                   long *fewest = nullptr) {
+  long most = 0, least = 1L << 30;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  while (std::chrono::steady_clock::now() < until) {
+    const long n = compare(picture, grabArea(form), where).pixels;
+    most = std::max(most, n), least = std::min(least, n);
+    pumpFor(60);
+  }
+  if (fewest) *fewest = least;
+  return most;
+}
+
+// Writer shows its text cursor only while the document has the keyboard, and
+// never a touch handle; the engine's own view draws both (the cursor also
+// while the printer list has the keyboard).
+TEST(Picture, TheTextCursorOnlyWithTheKeyboardAndNeverAHandle) {
+  FormRun run(services(builtInResources()));
+  showPicture(run);
+  TForm1 &form = run.form();
+  ASSERT_TRUE(form.oleContainer().showsPicture());
+  const auto picture = grabArea(form);
+  ASSERT_TRUE(pumpUntil([&] { return form.started(); }, 60000));
+  ASSERT_TRUE(
+      pumpUntil([&] { return LokView::tilesPainted() > 0 && LokView::paintingQuietFor(300000); }, 20000));
+  ASSERT_TRUE(pumpUntil([&] { return focusIn(form, form.ComboBox1()); }, 5000));
+  LokView *view = form.oleContainer().view();
+  // The engine has its cursor before the title.
+  ASSERT_TRUE(pumpUntil([&] { return !view->caret().empty(); }, 5000)) << "the engine reports no cursor";
+  CaretPlaces at = caretPlaces(form);
+  EXPECT_EQ(mostDiffering(form, picture, at.caret), 0) << "a cursor while the printer list has the keyboard";
+  EXPECT_EQ(mostDiffering(form, picture, at.handle), 0) << "a handle under the cursor";
+
+  // A click into the hydrogen cell: the cursor is there, blinking, and no handle.
+  int x = 0, y = 0, rootX = 0, rootY = 0;
+  ASSERT_TRUE(findHydrogen(form, x, y));
+  form.get_window()->get_origin(rootX, rootY);
+  const PixelBox before = view->caret();
+  xClick(rootX + x, rootY + y);
+  ASSERT_TRUE(
+      pumpUntil([&] { return form.oleContainer().holdsFocus() && view->caret().y != before.y; }, 5000))
+      << "the click did not move the cursor";
+  at = caretPlaces(form);
+  long fewest = 0;
+  const long most = mostDiffering(form, picture, at.caret, &fewest);
+  EXPECT_GE(most, 10) << "no cursor after a click into the chart";
+  EXPECT_EQ(fewest, 0) << "the cursor does not blink";
+  EXPECT_EQ(mostDiffering(form, picture, at.handle), 0) << "a handle under the cursor";
+
+  // The keyboard back in the printer list, then Tab into the chart from the print button.
+  form.ComboBox1().grab_focus();
+  EXPECT_EQ(mostDiffering(form, picture, at.caret), 0) << "a cursor while the printer list has the keyboard";
+  form.Button1().grab_focus();
+  xPressKey("Tab");
+  ASSERT_TRUE(pumpUntil([&] { return form.oleContainer().holdsFocus(); }, 5000))
+      << "Tab did not reach the chart";
+  EXPECT_GE(mostDiffering(form, picture, at.caret), 10) << "no cursor after Tab into the chart";
+  EXPECT_EQ(mostDiffering(form, picture, at.handle), 0) << "a handle under the cursor";
+  EXPECT_TRUE(run.boxes().empty()) << run.boxes().front().text;
   EXPECT_TRUE(run.close()) << "files left in " << run.root();
 }
 

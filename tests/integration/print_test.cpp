@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Printing end to end: the real window and engine, the real CUPS scheduler
 // started by tools/test.sh, and a queue that keeps what it receives. Each
 // test has queues of its own; the markers on the pages say what was sent.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs COMMAND with a small file system of its own, for tests of a full
 # temporary folder: a tmpfs in a private user and mount namespace, which
 # needs no root. COMMAND finds it at $QUORVEL_SMALL_DISK and runs as the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every test process starts the engine, so it ends as the program does.
 //
 // A test that hangs says where: past its limit (QUORVEL_HANG_LIMIT_S, 150 s,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """LibreOffice Writer itself, as the reference for what keys do to the chart:
 the same chart opened in Writer under the same X server, the same keys typed
 into its window, and its own PDF of the result. Needs python3-uno.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Kept apart: the X headers' macros (None, KeyPress, Button1 ...) clash with
 // the toolkit's and the window's names.
 #include "xinput.h"
@@ -31,6 +32,14 @@ void xTypeCapitals(const std::string &letters) {
     XTestFakeKeyEvent(d, key, False, CurrentTime);
   }
   XTestFakeKeyEvent(d, shift, False, CurrentTime);
+  XSync(d, False);
+}
+
+void xPressKey(const std::string &keysym) {
+  Display *d = display();
+  const KeyCode key = XKeysymToKeycode(d, XStringToKeysym(keysym.c_str()));
+  XTestFakeKeyEvent(d, key, True, CurrentTime);
+  XTestFakeKeyEvent(d, key, False, CurrentTime);
   XSync(d, False);
 }
 

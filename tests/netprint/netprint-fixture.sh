@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Network printers for tests, on this machine only. Runs COMMAND inside a
 # private mount, network and PID namespace holding:
 #   - loopback only, with multicast on, so DNS-SD stays inside;

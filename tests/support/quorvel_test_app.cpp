@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program with its embedded chart swapped for a file, or taken away, so
 // tests and benchmarks can run the real window on other documents.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Print-system calls off the GUI thread: bounded waits, giving up, and the
 // print service and printer list built on them, with test doubles.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Page lists as a careless or hostile user might type them. Each case has one
 // exact outcome: the pages printed, or the reason the list is refused.
 #include <gtest/gtest.h>

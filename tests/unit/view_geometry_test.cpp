@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "document/view_geometry.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,23 @@ TEST(ViewGeometry, TwipsAndPixelsRoundTrip) {
   // 15 twips to the pixel at 100 %.
   EXPECT_FLOAT_EQ(pixelsToTwips(1, 1), 15);
   EXPECT_FLOAT_EQ(twipsToPixels(1440, 1), 96);
+}
+
+TEST(ViewGeometry, CaretAsTheViewDrawsIt) {
+  // The chart's first cursor, at the zoom of a 720-pixel area.
+  const float zoom = fitZoom(720, kChartWidth);
+  const PixelBox caret = caretBox(1701, 510, 0, 476, zoom);
+  EXPECT_FALSE(caret.empty());
+  EXPECT_FLOAT_EQ(static_cast<float>(caret.x), twipsToPixels(1701, zoom));
+  EXPECT_FLOAT_EQ(static_cast<float>(caret.height), twipsToPixels(476, zoom));
+  // Never thinner than 30 twips; wider ones (overwrite mode) as reported.
+  EXPECT_FLOAT_EQ(static_cast<float>(caret.width), twipsToPixels(30, zoom));
+  EXPECT_FLOAT_EQ(static_cast<float>(caretBox(0, 0, 29, 300, 1).width), 2);
+  EXPECT_FLOAT_EQ(static_cast<float>(caretBox(0, 0, 150, 300, 1).width), 10);
+  // No cursor: all zeros, or nothing of a height; and no zoom yet.
+  EXPECT_TRUE(caretBox(0, 0, 0, 0, zoom).empty());
+  EXPECT_TRUE(caretBox(1701, 510, 30, 0, zoom).empty());
+  EXPECT_TRUE(caretBox(1701, 510, 30, 476, 0).empty());
 }
 
 TEST(ViewGeometry, TilesCoverThePageRowByRow) {
