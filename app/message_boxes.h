@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Boxes over the window: captioned with the application's title, as a
 // screen reader announces them, and answered "cancel" when the window goes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/print_boxes.h"
 
 #include "app/message_boxes.h"

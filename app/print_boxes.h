@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The boxes a print-out shows over the window: how a job is getting on at
 // the printer, with "Отмена", and the question for a user name and password.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // User names and passwords for printers that want them: asked for once per
 // run and server, kept in memory only, wiped when no longer needed.
 #pragma once

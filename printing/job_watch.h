@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a job of ours and its printer are doing once the spooler has taken
 // the job, in the words the user reads: printed, waiting and why, asking for
 // a user name and password, or ended without printing.
