@@ -267,8 +267,12 @@ void makeLocalQueue(http_t *http, const cups_dest_t &dest, const std::string &de
   if (stop.stopped()) gaveUp(queue);
   login.check(cups().cupsLastError());
   const std::string uri = made ? string(made.get(), "printer-uri-supported") : std::string();
-  if (failed(cups().cupsLastError()) || uri.empty())
+  if (cups().cupsLastError() == IPP_STATUS_ERROR_FORBIDDEN)
     throw OleServerError(printerText(queue, "не подключается: ") + refusal());
+  // A printer the scheduler cannot reach: CUPS 2.4.10 (Debian 13) looks its
+  // host up at once and refuses the queue when it cannot (2.4.2 tries later,
+  // and the queue never gets ready).
+  if (failed(cups().cupsLastError()) || uri.empty()) gaveUp(queue);
   // Stopped while the scheduler asks the printer about itself.
   for (int state = integer(made.get(), "printer-state", 0); state == IPP_PSTATE_STOPPED;) {
     std::this_thread::sleep_for(kQueueReadyPoll);

@@ -67,8 +67,8 @@ need_running() {
 }
 
 # A policy NAME: only the administrator changes queues; anyone local may
-# print (and do JOB_OPERATIONS), with JOB_AUTH required for it. Titles and
-# users stay visible to every local client in job listings.
+# print, with JOB_AUTH required for it, and cancel. Titles and users stay
+# visible to every local client in job listings.
 policy() {
     cat <<EOF
 <Policy $1>
@@ -81,8 +81,11 @@ policy() {
     Require user @SYSTEM
     Order deny,allow
   </Limit>
-  <Limit Create-Job Print-Job Print-URI Validate-Job Send-Document Send-URI $2>
-    $3
+  <Limit Create-Job Print-Job Print-URI Validate-Job Send-Document Send-URI>
+    $2
+    Order deny,allow
+  </Limit>
+  <Limit Cancel-Job Cancel-My-Jobs Close-Job CUPS-Get-Document>
     Order deny,allow
   </Limit>
   <Limit All>
@@ -139,9 +142,9 @@ ErrorPolicy abort-job
   Order allow,deny
   Allow all
 </Location>
-$(policy default "Cancel-Job Cancel-My-Jobs Close-Job CUPS-Get-Document" "")
+$(policy default "")
 # A print server that wants a user name and password for each job.
-$(policy password "" "AuthType Basic
+$(policy password "AuthType Basic
     Require valid-user")
 EOF
 }
@@ -197,6 +200,8 @@ cmd_start() {
     chmod 0755 "$DIR/state"
     write_config
     build_serverbin
+    # Only a scheduler run as root hands a job's credentials to its backend.
+    [ "$(id -u)" != 0 ] || : >"$DIR/passes-credentials"
 
     # New session so a Ctrl-C in the calling shell does not reach cupsd, and
     # no inherited stdout keeps a caller's $(...) waiting for it.

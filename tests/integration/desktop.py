@@ -307,6 +307,10 @@ class CaptureQueue:
         subprocess.run([self.harness, "add-queue", self.dir, name, mode], check=True)
         self.before = set(self._metas())
 
+    def passes_credentials(self):
+        """Whether the scheduler hands a job's credentials to the backend (only as root)."""
+        return os.path.exists(os.path.join(self.dir, "passes-credentials"))
+
     def share_login(self, user, password):
         """The user name and password the share queues take."""
         with open(os.path.join(self.dir, "share-login"), "w") as f:

@@ -290,6 +290,8 @@ fs::path cupsDir() {
   return dir ? fs::path(dir) : fs::path();
 }
 
+bool schedulerPassesCredentials() { return fs::exists(cupsDir() / "passes-credentials"); }
+
 bool cupsHarness(const std::vector<std::string> &args) {
   const char *script = std::getenv("QUORVEL_CUPS_HARNESS");
   if (!script) return false;

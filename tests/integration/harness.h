@@ -169,6 +169,9 @@ void pressCancel(ProgressBox &box);
 
 // The test print scheduler started by tools/test.sh (empty when there is none).
 std::filesystem::path cupsDir();
+// Whether the test scheduler hands a job's credentials to its backends (it
+// does only when run as root).
+bool schedulerPassesCredentials();
 // Runs tests/cups/cups-harness.sh with these arguments (no shell); true on success.
 bool cupsHarness(const std::vector<std::string> &args);
 

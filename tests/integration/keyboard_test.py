@@ -329,13 +329,16 @@ class Strip(unittest.TestCase):
         d.type_text(self.SHARE_USER)
         keys("Tab")
         self.focus("password text", "Пароль")
-        d.type_text("wrong")
-        keys("Return")
-        d.wait_for("the first box gone", lambda: "showing" not in d.states(ask) or "defunct" in d.states(ask), 10)
-
-        # Refused by the share: asked again, with the name just tried.
-        self.ask_for_login(refused=True)
-        self.focus("password text", "Пароль")
+        # A scheduler not run as root hands no credentials to the share,
+        # which then cannot tell a wrong password from the right one.
+        if self.share.passes_credentials():
+            d.type_text("wrong")
+            keys("Return")
+            d.wait_for("the first box gone",
+                       lambda: "showing" not in d.states(ask) or "defunct" in d.states(ask), 10)
+            # Refused by the share: asked again, with the name just tried.
+            self.ask_for_login(refused=True)
+            self.focus("password text", "Пароль")
         d.type_text(self.SHARE_PASSWORD)
         keys("Return")
 
@@ -344,7 +347,8 @@ class Strip(unittest.TestCase):
         keys("Return")
         jobs = self.share.wait_jobs(2)
         self.assertEqual([markers(pdf) for _, pdf in jobs], [[2, 4], [3]])
-        self.assertEqual([f["auth-user"] for f in self.share.fields()], [self.SHARE_USER] * 2)
+        if self.share.passes_credentials():
+            self.assertEqual([f["auth-user"] for f in self.share.fields()], [self.SHARE_USER] * 2)
         self.focus("push button", BUTTON)
         self.assertNotIn(self.SHARE_PASSWORD, self.program.output())
 

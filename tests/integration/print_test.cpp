@@ -270,7 +270,9 @@ TEST_F(Print, OutOfPaperIsSaidAndLoadingPaperCarriesOn) {
 // A queue printing to a Windows share: the job is held until it has the
 // share's user name and password; a wrong password is refused by the share
 // and asked for again; the right one prints and is not asked for again this
-// run; "Отмена" leaves nothing held. The password is in no file.
+// run; "Отмена" leaves nothing held. The password is in no file. (A scheduler
+// not run as root hands no credentials to the share, which then cannot tell
+// a wrong password: there the first one is the right one.)
 TEST_F(Print, AShareAsksForItsPasswordAgainWhenRefusedAndKeepsItForTheRun) {
   const auto since = std::filesystem::file_time_type::clock::now();
   const std::string share = testQueueName("_share"), other = testQueueName("_other_share");
@@ -283,29 +285,35 @@ TEST_F(Print, AShareAsksForItsPasswordAgainWhenRefusedAndKeepsItForTheRun) {
   ASSERT_TRUE(addQueue(other, "share"));
   TForm1 &form = start();
   ASSERT_TRUE(choosePrinter(share));
-  m_passwords = {"wrong", password};
+  const bool checked = schedulerPassesCredentials();
+  m_passwords = checked ? std::vector<std::string>{"wrong", password} : std::vector<std::string>{password};
   {
     ClickWatch watch(form, {});
     click(1, "1");
     EXPECT_TRUE(watch.saw("Идёт печать на принтере «" + share + "»…")) << watch.all();
   }
-  ASSERT_EQ(m_asks.size(), 2u);
+  ASSERT_EQ(m_asks.size(), checked ? 2u : 1u);
   EXPECT_EQ(m_asks[0].printer, share);
   EXPECT_EQ(m_asks[0].user, g_get_user_name());  // the job's owner, as the spooler knows it
   EXPECT_FALSE(m_asks[0].refused);
   EXPECT_FALSE(m_asks[0].domain);
-  EXPECT_TRUE(m_asks[1].refused);
-  EXPECT_EQ(m_asks[1].user, "teacher");  // the name just tried
+  if (checked) {
+    EXPECT_TRUE(m_asks[1].refused);
+    EXPECT_EQ(m_asks[1].user, "teacher");  // the name just tried
+  }
   EXPECT_EQ(jobPages(1, share), (Pages{{1}}));
-  EXPECT_EQ(capturedJobs(share).front().authUser, "teacher");
+  if (checked) {
+    EXPECT_EQ(capturedJobs(share).front().authUser, "teacher");
+  }
+  const std::size_t asked = m_asks.size();
 
   click(1, "2");
-  EXPECT_EQ(m_asks.size(), 2u);
+  EXPECT_EQ(m_asks.size(), asked);
   EXPECT_EQ(jobPages(2, share), (Pages{{1}, {2}}));
 
   ASSERT_TRUE(choosePrinter(other));
   click(1, "3");
-  EXPECT_EQ(m_asks.size(), 3u);  // another share: asked, and "Отмена"
+  EXPECT_EQ(m_asks.size(), asked + 1);  // another share: asked, and "Отмена"
   EXPECT_TRUE(pumpUntil([&] { return activeJobs(other) == 0; }, 5000)) << activeJobs(other);
   EXPECT_TRUE(capturedJobs(other).empty());
   EXPECT_TRUE(boxes().empty()) << boxes().front().text;

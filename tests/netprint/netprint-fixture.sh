@@ -71,6 +71,8 @@ shift
 [ -n "${NETPRINT_DEBUG:-}" ] && set -x
 
 work=$(mktemp -d /tmp/quorvel-netprint.XXXXXX)
+# Before the namespace's user database gives an ordinary user avahi's name.
+login_name=$(id -un)
 # Filters and backends run as lp and must reach the schedulers' folders.
 chmod 0755 "$work"
 pids=()
@@ -172,7 +174,7 @@ printf '%s' "$QUORVEL_PASSWORD" >"$work/password"
 cat >"$work/check-password" <<CHECK
 #!/bin/bash
 IFS= read -r -d '' given
-[ "\${PAM_USER:-}" = "$(id -un)" ] && [ "\$given" = "\$(cat "$work/password")" ]
+[ "\${PAM_USER:-}" = "$login_name" ] && [ "\$given" = "\$(cat "$work/password")" ]
 CHECK
 chmod 0755 "$work/check-password"
 printf 'auth required pam_exec.so expose_authtok quiet %s\naccount required pam_permit.so\n' \
