@@ -63,7 +63,8 @@ void WindowPlacement::centre() {
 
 void WindowPlacement::showCentred() {
   m_window.add_events(Gdk::PROPERTY_CHANGE_MASK);
-  m_window.realize();
+  // gtkmm leaves realize() to the window's own class.
+  gtk_widget_realize(GTK_WIDGET(m_window.gobj()));
   if (!requestFrameExtents(m_window.get_window()->gobj())) {
     m_window.show();
     return;
