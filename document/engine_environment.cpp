@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#define LOK_USE_UNSTABLE_API
 #include "document/engine_environment.h"
 
 #include <unistd.h>
@@ -7,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "document/lok_engine.h"
+#include "document/engine_profile.h"
 #include "document/lok_internal.h"
 
 namespace quorvel {
@@ -42,8 +41,9 @@ void reserveEngineEnvironment() {
   reserve("LANGUAGE", "");
   // Set by 26.8 as it starts, where unset, to the first of these that can be
   // read: the system's certificates, which OpenSSL reads anyway.
-  for (const char *bundle : {"/etc/pki/tls/certs/ca-bundle.crt", "/etc/pki/tls/certs/ca-bundle.trust.crt",
-                             "/etc/ssl/certs/ca-certificates.crt", "/var/lib/ca-certificates/ca-bundle.pem"}) {
+  for (const char *bundle :
+       {"/etc/pki/tls/certs/ca-bundle.crt", "/etc/pki/tls/certs/ca-bundle.trust.crt",
+        "/etc/ssl/certs/ca-certificates.crt", "/var/lib/ca-certificates/ca-bundle.pem"}) {
     if (access(bundle, R_OK) == 0) {
       reserve("SSL_CERT_FILE", bundle);
       break;

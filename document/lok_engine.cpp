@@ -19,9 +19,8 @@ namespace quorvel {
 
 namespace fs = std::filesystem;
 
-const char *lokProgramDir() { return "/usr/lib/libreoffice/program"; }
-
-LokEngine::LokEngine(const fs::path &profileDir, std::string programDir) : m_programDir(std::move(programDir)) {
+LokEngine::LokEngine(const fs::path &profileDir, std::string programDir)
+    : m_programDir(std::move(programDir)) {
   // Tiles and the engine's page buffers are large, short-lived blocks. With
   // the allocator's sliding threshold they soon come from the heap, where
   // they fragment it and hold resident pages; a fixed threshold keeps them

@@ -15,11 +15,9 @@
 #include <LibreOfficeKit/LibreOfficeKit.h>
 
 #include "document/alive.h"
+#include "document/engine_profile.h"
 
 namespace quorvel {
-
-// Where LibreOffice is installed.
-const char *lokProgramDir();
 
 class LokEngine {
 public:

@@ -42,7 +42,8 @@ inline void runOnGtkThread(int priority, std::function<void()> fn) {
         (*static_cast<std::function<void()> *>(data))();
         return G_SOURCE_REMOVE;
       },
-      new std::function<void()>(std::move(fn)), [](gpointer data) { delete static_cast<std::function<void()> *>(data); });
+      new std::function<void()>(std::move(fn)),
+      [](gpointer data) { delete static_cast<std::function<void()> *>(data); });
 }
 
 }  // namespace quorvel

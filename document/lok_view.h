@@ -32,10 +32,10 @@ using cairo_t = struct _cairo;
 namespace quorvel {
 
 // The view's mended parts, each in a file of its own.
-struct WorkerCount;       // view_worker_count.h
-struct Caret;             // text_cursor.h
-class ZoomBetweenTiles;   // zoom_between_tiles.h
-class KeysBehindClicks;   // keys_behind_clicks.h
+struct WorkerCount;      // view_worker_count.h
+struct Caret;            // text_cursor.h
+class ZoomBetweenTiles;  // zoom_between_tiles.h
+class KeysBehindClicks;  // keys_behind_clicks.h
 
 class LokView {
 public:

@@ -3,7 +3,6 @@
 
 #include <gtk/gtk.h>
 
-
 #include "automation/word_model.h"
 #include "document/compound_file.h"
 #include "document/container_stream.h"
