@@ -16,6 +16,7 @@
 
 #include "automation/automation.h"
 #include "automation/print_service.h"
+#include "document/alive.h"
 #include "document/early_input.h"
 #include "document/lok_view.h"
 #include "document/private_dir.h"
@@ -110,7 +111,7 @@ private:
   bool m_viewShown = false;
   bool m_inVerb = false;
   bool m_openFailed = false;
-  std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+  Alive m_alive;
 };
 
 }  // namespace quorvel
