@@ -9,6 +9,7 @@
 
 #include "app/font_config.h"
 #include "app/font_metrics.h"
+#include "document/png_bytes.h"
 
 namespace quorvel {
 
@@ -83,7 +84,8 @@ W *widget(const Glib::RefPtr<Gtk::Builder> &builder, const char *name) {
 FormScale styleAndScale(Gtk::Window &window, const Glib::RefPtr<Gtk::Builder> &builder) {
   auto css = Gtk::CssProvider::create();
   css->load_from_resource("/org/quorvel/TForm1.css");
-  Gtk::StyleContext::add_provider_for_screen(window.get_screen(), css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  Gtk::StyleContext::add_provider_for_screen(window.get_screen(), css,
+                                             GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
 
   const double resolution = window.get_screen()->get_resolution();
   const int dpi = resolution > 0 ? static_cast<int>(std::lround(resolution)) : 96;
@@ -136,25 +138,13 @@ void setWindowIcon(Gtk::Window &window) {
     GBytes *bytes = g_resources_lookup_data((std::string("/org/quorvel/quorvel-") + size + ".png").c_str(),
                                             G_RESOURCE_LOOKUP_FLAGS_NONE, nullptr);
     if (!bytes) continue;
-    struct Source {
-      const guint8 *at;
-      gsize left;
-    } source{static_cast<const guint8 *>(g_bytes_get_data(bytes, nullptr)), g_bytes_get_size(bytes)};
-    cairo_surface_t *surface = cairo_image_surface_create_from_png_stream(
-        [](void *closure, unsigned char *data, unsigned int length) {
-          auto *src = static_cast<Source *>(closure);
-          if (src->left < length) return CAIRO_STATUS_READ_ERROR;
-          std::copy_n(src->at, length, data);
-          src->at += length;
-          src->left -= length;
-          return CAIRO_STATUS_SUCCESS;
-        },
-        &source);
-    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS)
-      if (GdkPixbuf *pb = gdk_pixbuf_get_from_surface(surface, 0, 0, cairo_image_surface_get_width(surface),
-                                                      cairo_image_surface_get_height(surface)))
+    const CairoSurface surface = surfaceFromPng(
+        {static_cast<const std::uint8_t *>(g_bytes_get_data(bytes, nullptr)), g_bytes_get_size(bytes)});
+    if (surface)
+      if (GdkPixbuf *pb =
+              gdk_pixbuf_get_from_surface(surface.get(), 0, 0, cairo_image_surface_get_width(surface.get()),
+                                          cairo_image_surface_get_height(surface.get())))
         icons.push_back(Glib::wrap(pb));
-    cairo_surface_destroy(surface);
     g_bytes_unref(bytes);
   }
   if (!icons.empty()) window.set_icon_list(icons);

@@ -36,7 +36,7 @@ constexpr int kReplayAttempts = 500;
 }  // namespace
 
 // The word processor's side of the automation calls, carried out on the view.
-class EngineServer : public DocumentServer {
+class OleContainer::EngineServer : public DocumentServer {
 public:
   explicit EngineServer(OleContainer &c) : m_c(c) {}
   void detach() { m_attached = false; }

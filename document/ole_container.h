@@ -33,8 +33,6 @@ struct ContainerEnv {
   std::string engineDir = lokProgramDir();  // where LibreOffice is installed
 };
 
-class EngineServer;
-
 class OleContainer : public Gtk::Frame {
 public:
   OleContainer(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder);
@@ -76,7 +74,7 @@ public:
   Gtk::Widget &area() { return m_scroll; }
 
 private:
-  friend class EngineServer;
+  class EngineServer;
   class PagePicture;
   class PictureArea;
   void fitToWidth();
