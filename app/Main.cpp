@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "app/builder_widget.h"
 #include "app/control_names.h"
 #include "document/container_stream.h"
 
@@ -43,13 +44,6 @@ private:
   Gtk::Window &m_window;
 };
 
-template <class W>
-W *widget(const Glib::RefPtr<Gtk::Builder> &builder, const char *name) {
-  W *w = nullptr;
-  builder->get_widget(name, w);
-  return w;
-}
-
 }  // namespace
 
 // Registered by hand: the generated constructor would be dropped by the
@@ -71,21 +65,21 @@ TForm1::TForm1(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder> &builder, F
     : Gtk::Window(obj),
       m_builder(builder),
       m_services(std::move(services)),
-      m_label1(widget<Gtk::Label>(builder, "Label1")),
-      m_comboBox1(widget<Gtk::ComboBoxText>(builder, "ComboBox1")),
+      m_label1(builderWidget<Gtk::Label>(builder, "Label1")),
+      m_comboBox1(builderWidget<Gtk::ComboBoxText>(builder, "ComboBox1")),
       m_pages(builder),
-      m_edit1(widget<Gtk::Entry>(builder, "Edit1")),
-      m_checkBox1(widget<Gtk::CheckButton>(builder, "CheckBox1")),
-      m_button1(widget<Gtk::Button>(builder, "Button1")),
-      m_panel3(widget<Gtk::Frame>(builder, "Panel3")),
+      m_edit1(builderWidget<Gtk::Entry>(builder, "Edit1")),
+      m_checkBox1(builderWidget<Gtk::CheckButton>(builder, "CheckBox1")),
+      m_button1(builderWidget<Gtk::Button>(builder, "Button1")),
+      m_panel3(builderWidget<Gtk::Frame>(builder, "Panel3")),
       m_pump(std::make_unique<WindowPump>(*this)),
       m_busy([this](bool on) { showBusy(on); }) {
   builder->get_widget_derived("OleContainer", m_oleContainer);
   // Tab order of the strip, then the document area.
-  widget<Gtk::Fixed>(builder, "Panel2Body")
+  builderWidget<Gtk::Fixed>(builder, "Panel2Body")
       ->set_focus_chain({m_comboBox1, &m_pages.group(), m_edit1, m_checkBox1, m_button1});
-  widget<Gtk::Container>(builder, "Panel1Body")
-      ->set_focus_chain({widget<Gtk::Widget>(builder, "Panel2Area"), m_panel3});
+  builderWidget<Gtk::Container>(builder, "Panel1Body")
+      ->set_focus_chain({builderWidget<Gtk::Widget>(builder, "Panel2Area"), m_panel3});
   nameStripControls(builder);
   m_scale = styleAndScale(*this, builder);
   setWindowIcon(*this);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/builder_widget.h"
 #include "app/font_config.h"
 #include "app/font_metrics.h"
 #include "document/png_bytes.h"
@@ -72,13 +73,6 @@ FormScale measureTextHeight(Gtk::Window &window, int fontPx) {
   return {PANGO_PIXELS(metrics.get_ascent() + metrics.get_descent()), {}};
 }
 
-template <class W>
-W *widget(const Glib::RefPtr<Gtk::Builder> &builder, const char *name) {
-  W *w = nullptr;
-  builder->get_widget(name, w);
-  return w;
-}
-
 }  // namespace
 
 FormScale styleAndScale(Gtk::Window &window, const Glib::RefPtr<Gtk::Builder> &builder) {
@@ -114,16 +108,16 @@ FormScale styleAndScale(Gtk::Window &window, const Glib::RefPtr<Gtk::Builder> &b
 
   // A substitute font may be wider than Tahoma: its text is cut short with an
   // ellipsis instead of pushing the control past its place onto the next one.
-  widget<Gtk::Label>(builder, "Label1")->set_ellipsize(Pango::ELLIPSIZE_END);
+  builderWidget<Gtk::Label>(builder, "Label1")->set_ellipsize(Pango::ELLIPSIZE_END);
   for (const char *name : {"RadioGroup1Item0", "RadioGroup1Item1", "RadioGroup1Item2", "RadioGroup1Item3",
                            "CheckBox1", "Button1"})
-    if (auto *label = dynamic_cast<Gtk::Label *>(widget<Gtk::Bin>(builder, name)->get_child()))
+    if (auto *label = dynamic_cast<Gtk::Label *>(builderWidget<Gtk::Bin>(builder, name)->get_child()))
       label->set_ellipsize(Pango::ELLIPSIZE_END);
 
   if (num != den) {
-    scaleFixedChildren(*widget<Gtk::Fixed>(builder, "Panel2Body"), num, den);
-    scaleFixedChildren(*widget<Gtk::Fixed>(builder, "RadioGroup1Body"), num, den);
-    scaleSizeRequest(*widget<Gtk::Widget>(builder, "Panel2Area"), num, den);
+    scaleFixedChildren(*builderWidget<Gtk::Fixed>(builder, "Panel2Body"), num, den);
+    scaleFixedChildren(*builderWidget<Gtk::Fixed>(builder, "RadioGroup1Body"), num, den);
+    scaleSizeRequest(*builderWidget<Gtk::Widget>(builder, "Panel2Area"), num, den);
   }
   const ClientSize client = scaledClientSize(scale.textHeight);
   window.set_default_size(client.width, client.height);
