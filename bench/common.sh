@@ -98,7 +98,7 @@ need() {
 # A virtual X server with a window manager, as on a desktop.
 start_x() {
   exec 3<>"$work/display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
   pids+=($!)
   local _
   for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.05; done
