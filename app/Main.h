@@ -4,7 +4,6 @@
 
 #include <gtkmm.h>
 
-#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -12,14 +11,17 @@
 #include <vector>
 
 #include "app/font_config.h"
+#include "app/form_style.h"
+#include "app/message_boxes.h"
+#include "app/page_group.h"
 #include "app/print_boxes.h"
-#include "app/shell_rules.h"
-#include "app/x11_frame.h"
+#include "app/window_placement.h"
 #include "document/ole_container.h"
 #include "document/private_dir.h"
 #include "printing/off_thread.h"
 #include "printing/print_command.h"
 #include "printing/print_out.h"
+#include "printing/printer_listing.h"
 #include "resources/resources.h"
 
 namespace quorvel {
@@ -66,7 +68,7 @@ public:
   void messageBox(const std::string &text);
 
   // True once the start-up routine has finished, whatever its outcome.
-  bool started() const { return m_started; }
+  bool started() const { return m_startUp == StartUp::Done; }
   // True while a print-out is under way.
   bool printing() const { return m_busy.busy(); }
   // The box a print-out shows while it follows a job at the printer, if any.
@@ -82,78 +84,54 @@ public:
   OleContainer &oleContainer() { return *m_oleContainer; }
   // A control of the layout by its name there ("Panel2", "RadioGroup1Item0", ...).
   Gtk::Widget *control(const Glib::ustring &name) const;
-  int radioGroupIndex() const;
-  void setRadioGroupIndex(int index);
-  int textHeight() const { return m_textHeight; }
+  int radioGroupIndex() const { return m_pages.index(); }
+  void setRadioGroupIndex(int index) { m_pages.setIndex(index); }
+  int textHeight() const { return m_scale.textHeight; }
   // The font file the text height was measured from (empty: Pango's figures).
-  const std::filesystem::path &fontFile() const { return m_fontFile; }
+  const std::filesystem::path &fontFile() const { return m_scale.fontFile; }
   // Where the frame was asked to go before the user first saw it.
-  std::optional<Point> requestedPosition() const { return m_requestedPosition; }
+  std::optional<Point> requestedPosition() const { return m_placement.requestedPosition(); }
 
 protected:
   void on_show() override;
 
 private:
-  void applyFontAndScale();
-  void setUpKeyboardAndScreenReaders();
-  int measureTextHeight(int fontPx);
-  void setWindowIcon();
-  void centre();
-  void endFrameWait();
-  void placeUnseen();
-  void reveal();
+  // Start-up: the document loading and set up, then the printer list
+  // awaited (resizes meanwhile are held over until it is filled), then done.
+  enum class StartUp { Loading, AwaitingPrinters, Done };
+
   void finishStart(const std::exception_ptr &error);
-  bool onConfigure(GdkEventConfigure *event);
-  bool onWindowState(GdkEventWindowState *event);
-  bool askOkCancel(const std::string &text);
-  void startListing();
   void whenListed(const std::function<void()> &then);
   void fillPrinterList();
   void markStarted();
+  bool onConfigure(GdkEventConfigure *event);
+  bool onWindowState(GdkEventWindowState *event);
   void showBusy(bool on);
-  static void closeRequestsPassModalBoxes(GdkEvent *event, gpointer data);
 
   Glib::RefPtr<Gtk::Builder> m_builder;
   FormServices m_services;
+  Gtk::Label *m_label1 = nullptr;
+  Gtk::ComboBoxText *m_comboBox1 = nullptr;
+  PageGroup m_pages;
+  Gtk::Entry *m_edit1 = nullptr;
+  Gtk::CheckButton *m_checkBox1 = nullptr;
+  Gtk::Button *m_button1 = nullptr;
+  Gtk::Frame *m_panel3 = nullptr;
+  OleContainer *m_oleContainer = nullptr;
+
+  FormScale m_scale;
+  WindowPlacement m_placement{*this};
+  CloseThroughBoxes m_closeThroughBoxes{*this, [this] { closeForm(); }};
   std::unique_ptr<PrivateDir> m_privateDir;
   std::unique_ptr<EventPump> m_pump;
   std::unique_ptr<FormPrintDialogs> m_printDialogs;
   std::unique_ptr<SpoolerPrintService> m_printService;
   PrintBusy m_busy;
   bool m_buttonHadFocus = false;
-  // The printer list, read while the engine loads.
-  std::unique_ptr<OffThread> m_listing;
-  std::shared_ptr<std::vector<std::string>> m_listed;
-  SteadyClock::time_point m_listingDeadline;
-
-  Gtk::Frame *m_panel1 = nullptr;
-  Gtk::Frame *m_panel2 = nullptr;
-  Gtk::Frame *m_panel3 = nullptr;
-  Gtk::Fixed *m_panel2Body = nullptr;
-  Gtk::Label *m_label1 = nullptr;
-  Gtk::ComboBoxText *m_comboBox1 = nullptr;
-  Gtk::Widget *m_radioGroup1 = nullptr;
-  std::array<Gtk::RadioButton *, 4> m_radioItems{};
-  // GTK radio groups always have an item chosen: while no page item is, this
-  // one, never shown, holds the choice for a moment and leaves the group.
-  Gtk::RadioButton m_noPageItem;
-  Gtk::Entry *m_edit1 = nullptr;
-  Gtk::CheckButton *m_checkBox1 = nullptr;
-  Gtk::Button *m_button1 = nullptr;
-  OleContainer *m_oleContainer = nullptr;
-
-  int m_textHeight = kStoredTextHeight;
-  std::filesystem::path m_fontFile;
+  std::unique_ptr<PrinterListing> m_listing;
+  sigc::connection m_listWait;
   int m_lastWidth = -1, m_lastHeight = -1;
-  std::optional<FrameExtents> m_frame;
-  std::optional<Point> m_requestedPosition;
-  sigc::connection m_frameWait, m_frameTimeout;
-  // Mapped but see-through until the frame is known and in place (only when
-  // the window manager could not tell the frame beforehand).
-  bool m_unseen = false, m_mapSeen = false, m_frameTold = false;
-  sigc::connection m_placeWait, m_revealTimeout;
-  bool m_started = false;
-  bool m_awaitingList = false;
+  StartUp m_startUp = StartUp::Loading;
   bool m_resizeHeldOver = false;
   sigc::signal<void()> m_signalStarted;
 };

@@ -102,7 +102,8 @@ std::optional<Credentials> askForCredentials(Gtk::Window &owner, const Credentia
 
 FormPrintDialogs::FormPrintDialogs(Gtk::Window &owner, Confirm confirm, AskCredentials ask)
     : m_owner(owner), m_confirm(std::move(confirm)), m_ask(std::move(ask)) {
-  if (!m_ask) m_ask = [this](const CredentialRequest &request) { return askForCredentials(m_owner, request); };
+  if (!m_ask)
+    m_ask = [this](const CredentialRequest &request) { return askForCredentials(m_owner, request); };
 }
 
 std::unique_ptr<PrintProgress> FormPrintDialogs::progress(const std::string &heading) {

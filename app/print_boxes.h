@@ -52,7 +52,9 @@ public:
 
   bool confirm(const std::string &prompt) override { return m_confirm(prompt); }
   std::unique_ptr<PrintProgress> progress(const std::string &heading) override;
-  std::optional<Credentials> askCredentials(const CredentialRequest &request) override { return m_ask(request); }
+  std::optional<Credentials> askCredentials(const CredentialRequest &request) override {
+    return m_ask(request);
+  }
 
   // The progress box up now, if any.
   ProgressBox *current() const { return m_current; }

@@ -53,7 +53,7 @@ const DispatchPtr &Variant::asObject() const {
 
 std::string systemMessage(std::uint32_t code) {
   switch (code) {
-    case 0x80004001u: return "Не реализовано";
+    case kNotImplemented: return "Не реализовано";
     case 0x80004005u: return "Неопознанная ошибка";
     case 0x8007000Eu: return "Недостаточно памяти для завершения операции";
     case 0x80020003u: return "Элемент не найден";

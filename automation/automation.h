@@ -25,6 +25,8 @@ struct ErrorCode {
 };
 
 inline constexpr std::uint32_t kParamNotFound = 0x80020004u;
+// A call the object does not carry out (a verb other than "show", say).
+inline constexpr std::uint32_t kNotImplemented = 0x80004001u;
 
 class Variant {
 public:
@@ -73,6 +75,9 @@ class OleError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
 };
+
+// What a call on a container that holds no document fails with.
+inline constexpr const char *kEmptyContainerText = "Operation not allowed on an empty OLE container";
 
 // A failure code without a description of its own: the system's text for the
 // code, or "OLE error XXXXXXXX".

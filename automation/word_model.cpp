@@ -83,24 +83,7 @@ DispatchPtr makeDocumentObject(const std::shared_ptr<DocumentServer> &server) {
 }
 
 PrintOutRequest parsePrintOutArgs(const NamedArgs &args) {
-  static constexpr std::array<std::string_view, 18> known{"Copies",
-                                                          "Pages",
-                                                          "ManualDuplexPrint",
-                                                          "PageType",
-                                                          "Background",
-                                                          "Append",
-                                                          "Range",
-                                                          "OutputFileName",
-                                                          "From",
-                                                          "To",
-                                                          "Item",
-                                                          "PrintToFile",
-                                                          "Collate",
-                                                          "ActivePrinterMacGX",
-                                                          "PrintZoomColumn",
-                                                          "PrintZoomRow",
-                                                          "PrintZoomPaperWidth",
-                                                          "PrintZoomPaperHeight"};
+
   // Arguments the caller actually supplies beyond these four and the
   // harmless Background/Collate are not something this server can do.
   static constexpr std::array<std::string_view, 9> unsupported{
@@ -112,7 +95,7 @@ PrintOutRequest parsePrintOutArgs(const NamedArgs &args) {
         return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
       });
     };
-    if (std::none_of(known.begin(), known.end(), same)) throw OleSysError(kParamNotFound);
+    if (std::none_of(kPrintOutArgs.begin(), kPrintOutArgs.end(), same)) throw OleSysError(kParamNotFound);
     if (!a.value.isMissing() && std::any_of(unsupported.begin(), unsupported.end(), same))
       throw OleServerError("Параметр печати " + a.name + " не поддерживается");
   }

@@ -4,10 +4,12 @@
 // member calls into requests to a DocumentServer.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "automation/automation.h"
 
@@ -19,6 +21,13 @@ inline constexpr std::int32_t kRangeOfPages = 4;
 inline constexpr std::int32_t kPageTypeAll = 0;
 inline constexpr std::int32_t kPageTypeOdd = 1;
 inline constexpr std::int32_t kPageTypeEven = 2;
+
+// PrintOut's named arguments, in the order the word processor takes them.
+inline constexpr std::array<std::string_view, 18> kPrintOutArgs{
+    "Copies", "Pages",       "ManualDuplexPrint", "PageType",           "Background",      "Append",
+    "Range",  "OutputFileName", "From",           "To",                 "Item",            "PrintToFile",
+    "Collate", "ActivePrinterMacGX", "PrintZoomColumn", "PrintZoomRow", "PrintZoomPaperWidth",
+    "PrintZoomPaperHeight"};
 
 struct PrintOutRequest {
   std::int32_t copies = 1;

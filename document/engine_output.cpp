@@ -2,6 +2,7 @@
 #include "document/engine_output.h"
 
 #include <algorithm>
+#include <iostream>
 
 namespace quorvel {
 
@@ -75,6 +76,22 @@ void EngineOutput::release() {
   passOn(m_held);
   m_held.clear();
   m_out->pubsync();
+}
+
+namespace {
+EngineOutput *g_engineOutput = nullptr;
+}  // namespace
+
+void filterEngineOutput() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    g_engineOutput = new EngineOutput(std::cerr.rdbuf());
+    std::cerr.rdbuf(g_engineOutput);
+  });
+}
+
+void releaseEngineOutput() {
+  if (g_engineOutput) g_engineOutput->release();
 }
 
 }  // namespace quorvel

@@ -34,4 +34,11 @@ private:
   bool m_passing = false;  // the rest of this line goes on as it comes
 };
 
+// The process's std::cerr goes through one EngineOutput from the first call
+// on (before the engine starts) to the end of the process: the engine may
+// write until the very end, so the filter is never freed.
+void filterEngineOutput();
+// Writes what the filter holds back, if it is in place; for the process's end.
+void releaseEngineOutput();
+
 }  // namespace quorvel

@@ -7,6 +7,8 @@
 
 namespace quorvel {
 
+const char *lokProgramDir() { return "/usr/lib/libreoffice/program"; }
+
 void seedEngineProfile(const std::filesystem::path &profileDir) {
   std::filesystem::create_directories(profileDir / "user");
   std::ofstream out(profileDir / "user" / "registrymodifications.xcu");

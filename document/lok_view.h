@@ -1,6 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The one place that talks to LibreOfficeKit: the engine, its GTK view widget
-// and the document behind it. All calls on the GTK thread.
+// The one header of the LibreOfficeKit wrapper for the rest of the program:
+// the engine (lok_engine.h), its GTK view widget and the document behind it,
+// and the two calls that concern the whole process (engine_environment.h,
+// process_exit.h). What the engine and its view get wrong on the versions
+// the program runs with is mended in the wrapper, each in a file of its own
+// in this folder (README, "LibreOffice versions"). All calls on the GTK
+// thread.
 #pragma once
 
 #include <cstdint>
@@ -9,14 +14,13 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-// The engine's own type names: its structs' tags differ between releases
-// (7.4: _LibreOfficeKit; 26.8: LibreOfficeKitStruct), its typedefs do not.
-#include <LibreOfficeKit/LibreOfficeKit.h>
-
+#include "document/alive.h"
+#include "document/engine_environment.h"
 #include "document/key_order.h"
+#include "document/lok_engine.h"
+#include "document/process_exit.h"
 #include "document/view_geometry.h"
 
 // GTK's and cairo's names, so that this header needs neither library.
@@ -27,65 +31,11 @@ using cairo_t = struct _cairo;
 
 namespace quorvel {
 
-// Where LibreOffice is installed.
-const char *lokProgramDir();
-
-// Puts every environment variable the engine and its view set as they start
-// in place beforehand, so that they only change a value. Adding a name moves
-// the environment's array, and glibc before 2.40 (Debian 12) frees the old
-// one under any thread reading it at the time (the GUI thread's translations
-// read LANGUAGE all the time, the printer list reads CUPS's variables): a
-// crash now and then. Call it first thing, before any thread is started.
-void reserveEngineEnvironment();
-
-// Ends a process that has loaded the engine, with `status`, once everything
-// of its own is done and removed: output is flushed, then the process ends
-// without running the static destructors of the libraries it loaded. On
-// LibreOffice 26.8 the engine's own crash in exit() (SIGSEGV in libswlo), even
-// after it was stopped; 7.4's do not. LibreOfficeKit hosts generally end
-// without them, and this program does so on every version.
-[[noreturn]] void exitAfterEngine(int status);
-
-// The engine, started on a thread of its own so that the window can come up
-// meanwhile (its start takes about half a second). The engine is process-wide:
-// one per run.
-class LokEngine {
-public:
-  // Seeds a profile under `profileDir` and starts the engine with it. The
-  // engine's temporary folder is TMPDIR as it is now.
-  LokEngine(const std::filesystem::path &profileDir, std::string programDir = lokProgramDir());
-  // Waits for the start to end, and stops the engine unless a view took it.
-  ~LokEngine();
-  LokEngine(const LokEngine &) = delete;
-  LokEngine &operator=(const LokEngine &) = delete;
-
-  // Runs `done` on the GTK thread once the start has ended (well or not), or
-  // right away if it has. Nothing runs after the engine object is gone.
-  void whenStarted(std::function<void()> done);
-  bool started() const;
-  // Empty once running; the reason otherwise.
-  const std::string &failure() const { return m_failure; }
-
-  const std::string &programDir() const { return m_programDir; }
-  const std::string &profileUrl() const { return m_profileUrl; }
-
-private:
-  friend class LokView;
-  struct Shared;
-  void onStarted();
-  std::string m_programDir, m_profileUrl, m_failure;
-  std::shared_ptr<Shared> m_shared;
-  std::thread m_thread;
-  LibreOfficeKit *m_office = nullptr;
-  bool m_started = false;
-  bool m_handedOver = false;
-  std::vector<std::function<void()>> m_waiting;
-};
-
-// The tasks of a view's worker thread, counted (see lok_view.cpp).
-struct WorkerCount;
-// The view's text cursor, drawn by the wrapper (see lok_view.cpp).
-struct Caret;
+// The view's mended parts, each in a file of its own.
+struct WorkerCount;      // view_worker_count.h
+struct Caret;            // text_cursor.h
+class ZoomBetweenTiles;  // zoom_between_tiles.h
+class KeysBehindClicks;  // keys_behind_clicks.h
 
 class LokView {
 public:
@@ -120,13 +70,14 @@ public:
   // Size of the page area in twips, borders included.
   long documentWidthTwips() const;
   long documentHeightTwips() const;
-  // Takes effect once the view's worker paints no tile (see lok_view.cpp);
-  // zoom() tells the zoom in effect. A zoom equal to it changes nothing.
+  // Takes effect once the view's worker paints no tile (see
+  // zoom_between_tiles.h); zoom() tells the zoom in effect. A zoom equal to
+  // it changes nothing.
   void setZoom(double zoom);
   // Before the view has drawn anything: no tile to wait for.
   void setInitialZoom(float zoom);
   double zoom() const;
-  bool zoomPending() const { return m_zoomSource != 0; }
+  bool zoomPending() const;
 
   // Drawn under the view's tiles: what shows through where a tile is not
   // painted yet. Gets the view's zoom.
@@ -144,23 +95,20 @@ public:
 
 private:
   struct Pending;
-  static int applyZoomWhenIdle(void *view);
   void sendKeys(const std::vector<QueuedKey> &keys);
   std::unique_ptr<WorkerCount> m_worker;
-  std::shared_ptr<Caret> m_caret;
+  std::unique_ptr<Caret> m_caret;
+  std::unique_ptr<ZoomBetweenTiles> m_zoom;
+  std::unique_ptr<KeysBehindClicks> m_keys;
   GtkWidget *m_view = nullptr;
   LibreOfficeKitDocument *m_doc = nullptr;
-  double m_pendingZoom = 0;
-  unsigned m_zoomSource = 0;
-  unsigned m_keySource = 0;
   unsigned long m_drawHandler = 0;
-  std::int64_t m_zoomAskedUs = 0;
   std::string m_programDir;
   std::string m_profileUrl;
   std::function<void(cairo_t *, float)> m_underlay;
   bool m_opening = false;
   bool m_openFinished = false;
-  std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+  Alive m_alive;
 };
 
 }  // namespace quorvel

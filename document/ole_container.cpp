@@ -3,12 +3,11 @@
 
 #include <gtk/gtk.h>
 
-#include <algorithm>
-
 #include "automation/word_model.h"
 #include "document/compound_file.h"
 #include "document/container_stream.h"
 #include "document/document_keys.h"
+#include "document/png_bytes.h"
 #include "document/presentation.h"
 #include "document/view_geometry.h"
 
@@ -17,7 +16,6 @@ namespace quorvel {
 namespace fs = std::filesystem;
 
 namespace {
-constexpr const char *kEmptyContainer = "Operation not allowed on an empty OLE container";
 constexpr int kVerbShow = -1;
 constexpr int kPageFitBest = 2;
 // Once the live view's first tiles are in and its painting has been quiet
@@ -28,10 +26,17 @@ constexpr int kUnderlayMaxMs = 10000;
 // The engine waits for the window's next frame this long at most (a window
 // that is not drawn, say on another workspace, gets no frames).
 constexpr int kEngineStartWaitMs = 100;
+// How often the picture under the live view looks whether the view's tiles
+// are in: within a few frames of them, it goes.
+constexpr int kUnderlayCheckMs = 50;
+// Input kept for the document waits for the view to be in edit mode (it
+// drops keys before): looked at this often, this many times (5 s at most).
+constexpr int kReplayRetryMs = 10;
+constexpr int kReplayAttempts = 500;
 }  // namespace
 
 // The word processor's side of the automation calls, carried out on the view.
-class EngineServer : public DocumentServer {
+class OleContainer::EngineServer : public DocumentServer {
 public:
   explicit EngineServer(OleContainer &c) : m_c(c) {}
   void detach() { m_attached = false; }
@@ -73,7 +78,7 @@ public:
 
 private:
   void check() const {
-    if (!m_attached || m_c.isEmpty()) throw OleError(kEmptyContainer);
+    if (!m_attached || m_c.isEmpty()) throw OleError(kEmptyContainerText);
   }
   OleContainer &m_c;
   bool m_attached = true;
@@ -115,23 +120,10 @@ class OleContainer::PagePicture {
 public:
   PagePicture(const PresentationPicture &pic, long docWidthTwips, long docHeightTwips)
       : m_zoom(pic.zoom), m_docWidth(docWidthTwips), m_docHeight(docHeightTwips) {
-    struct Source {
-      std::span<const std::uint8_t> rest;
-    } source{pic.png};
-    auto read = [](void *closure, unsigned char *data, unsigned int length) {
-      auto *src = static_cast<Source *>(closure);
-      if (src->rest.size() < length) return CAIRO_STATUS_READ_ERROR;
-      std::copy_n(src->rest.begin(), length, data);
-      src->rest = src->rest.subspan(length);
-      return CAIRO_STATUS_SUCCESS;
-    };
-    m_surface = cairo_image_surface_create_from_png_stream(read, &source);
+    m_surface = surfaceFromPng(pic.png);
   }
-  ~PagePicture() { cairo_surface_destroy(m_surface); }
-  PagePicture(const PagePicture &) = delete;
-  PagePicture &operator=(const PagePicture &) = delete;
 
-  bool valid() const { return cairo_surface_status(m_surface) == CAIRO_STATUS_SUCCESS; }
+  bool valid() const { return m_surface != nullptr; }
   long docWidthTwips() const { return m_docWidth; }
   long docHeightTwips() const { return m_docHeight; }
 
@@ -140,7 +132,7 @@ public:
   void paint(cairo_t *cr, float zoom) const {
     cairo_save(cr);
     if (zoom != m_zoom) cairo_scale(cr, zoom / m_zoom, zoom / m_zoom);
-    cairo_set_source_surface(cr, m_surface, 0, 0);
+    cairo_set_source_surface(cr, m_surface.get(), 0, 0);
     if (zoom != m_zoom) cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
     cairo_paint(cr);
     cairo_restore(cr);
@@ -149,7 +141,7 @@ public:
 private:
   float m_zoom;
   long m_docWidth, m_docHeight;
-  cairo_surface_t *m_surface = nullptr;
+  CairoSurface m_surface;
 };
 
 // Stands in for the view until the engine runs: the picture at the zoom that
@@ -267,7 +259,7 @@ OleContainer::OleContainer(BaseObjectType *obj, const Glib::RefPtr<Gtk::Builder>
 }
 
 OleContainer::~OleContainer() {
-  *m_alive = false;
+  m_alive.end();
   release();
   stopEngine();
 }
@@ -316,19 +308,18 @@ void OleContainer::afterNextFrame(std::function<void()> then) {
   };
   auto once = std::make_shared<Once>();
   once->then = std::move(then);
-  auto run = [once] {
+  // Once the container has gone, the waits still end (and let go of each
+  // other), but nothing is run.
+  auto run = [once, alive = m_alive.watch()] {
     once->frame.disconnect();
     once->timeout.disconnect();
-    if (auto pending = std::exchange(once->then, nullptr)) pending();
+    if (auto pending = std::exchange(once->then, nullptr); pending && alive) pending();
     return false;
   };
-  once->timeout = Glib::signal_timeout().connect(sigc::track_obj(run, *this), kEngineStartWaitMs);
+  once->timeout = Glib::signal_timeout().connect(run, kEngineStartWaitMs);
   // Not from inside the frame's own painting: first thing after it.
-  auto soon = [this, run] {
-    Glib::signal_idle().connect(sigc::track_obj(run, *this), Glib::PRIORITY_DEFAULT);
-  };
-  if (auto clock = get_toplevel()->get_frame_clock())
-    once->frame = clock->signal_paint().connect(sigc::track_obj(soon, *this), true);
+  auto soon = [run] { Glib::signal_idle().connect(run, Glib::PRIORITY_DEFAULT); };
+  if (auto clock = get_toplevel()->get_frame_clock()) once->frame = clock->signal_paint().connect(soon, true);
 }
 
 void OleContainer::startEngine(const fs::path &file, const std::function<void(std::exception_ptr)> &done) {
@@ -344,10 +335,7 @@ void OleContainer::startEngine(const fs::path &file, const std::function<void(st
       return finishLoad(file, done, std::current_exception());
     }
   }
-  std::weak_ptr<bool> alive = m_alive;
-  m_engine->whenStarted([this, alive, file, done] {
-    if (!alive.expired() && *alive.lock()) startView(file, done);
-  });
+  m_engine->whenStarted(m_alive.guard([this, file, done] { startView(file, done); }));
 }
 
 void OleContainer::finishLoad(const fs::path &file, const std::function<void(std::exception_ptr)> &done,
@@ -375,7 +363,7 @@ void OleContainer::startView(const fs::path &file, const std::function<void(std:
   m_view->open(file, [this, finish](const std::exception_ptr &error) {
     if (error) {
       // Not from inside the engine's own callback.
-      Glib::signal_idle().connect_once(sigc::track_obj([this] { m_view.reset(); }, *this));
+      Glib::signal_idle().connect_once(m_alive.guard([this] { m_view.reset(); }));
       return finish(error);
     }
     m_server = std::make_shared<EngineServer>(*this);
@@ -414,8 +402,8 @@ void OleContainer::onAreaAllocate(Gtk::Allocation &a) {
 }
 
 void OleContainer::doVerb(int verb) {
-  if (isEmpty()) throw OleError(kEmptyContainer);
-  if (verb != kVerbShow) throw OleSysError(0x80004001u);
+  if (isEmpty()) throw OleError(kEmptyContainerText);
+  if (verb != kVerbShow) throw OleSysError(kNotImplemented);
   if (!m_viewShown) handOver();
   m_scroll.show_all();
   gtk_widget_queue_draw(m_view->widget());
@@ -461,14 +449,14 @@ void OleContainer::handOver() {
           m_picture.reset();
           return false;
         },
-        50);
+        kUnderlayCheckMs);
   }
   if (pictureHadFocus) {
     m_inVerb = true;
     gtk_widget_grab_focus(w);
     m_inVerb = false;
   }
-  if (!m_earlyInput.empty()) replayEarlyInput(500);
+  if (!m_earlyInput.empty()) replayEarlyInput(kReplayAttempts);
 }
 
 void OleContainer::replayEarlyInput(int attemptsLeft) {
@@ -477,14 +465,9 @@ void OleContainer::replayEarlyInput(int attemptsLeft) {
   GdkWindow *window = gtk_widget_get_window(w);
   // Keys typed before the view is in edit mode would be dropped by it.
   if (!window || !m_view->editable()) {
-    if (attemptsLeft > 0) {
-      std::weak_ptr<bool> alive = m_alive;
+    if (attemptsLeft > 0)
       Glib::signal_timeout().connect_once(
-          [this, alive, attemptsLeft] {
-            if (!alive.expired() && *alive.lock()) replayEarlyInput(attemptsLeft - 1);
-          },
-          10);
-    }
+          m_alive.guard([this, attemptsLeft] { replayEarlyInput(attemptsLeft - 1); }), kReplayRetryMs);
     return;
   }
   const auto zoom = static_cast<float>(m_view->zoom());
@@ -536,7 +519,7 @@ void OleContainer::replayEarlyInput(int attemptsLeft) {
 }
 
 DispatchPtr OleContainer::oleObject() {
-  if (isEmpty() || !m_server) throw OleError(kEmptyContainer);
+  if (isEmpty() || !m_server) throw OleError(kEmptyContainerText);
   return makeDocumentObject(m_server);
 }
 

@@ -16,6 +16,7 @@
 
 #include "automation/automation.h"
 #include "automation/print_service.h"
+#include "document/alive.h"
 #include "document/early_input.h"
 #include "document/lok_view.h"
 #include "document/private_dir.h"
@@ -31,8 +32,6 @@ struct ContainerEnv {
   std::string jobTitle;
   std::string engineDir = lokProgramDir();  // where LibreOffice is installed
 };
-
-class EngineServer;
 
 class OleContainer : public Gtk::Frame {
 public:
@@ -75,7 +74,7 @@ public:
   Gtk::Widget &area() { return m_scroll; }
 
 private:
-  friend class EngineServer;
+  class EngineServer;
   class PagePicture;
   class PictureArea;
   void fitToWidth();
@@ -110,7 +109,7 @@ private:
   bool m_viewShown = false;
   bool m_inVerb = false;
   bool m_openFailed = false;
-  std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+  Alive m_alive;
 };
 
 }  // namespace quorvel

@@ -90,8 +90,10 @@ constexpr double kPollSeconds = 0.2;
 constexpr int kBrowseMs = 1000;
 // How long a connection to the scheduler may take to be made.
 constexpr int kConnectMs = 5000;
-// How long taking a job back may take in all, whatever the scheduler does.
+// How long taking a job back may take in all, whatever the scheduler does,
+// and its connection of that.
 constexpr auto kCancelLimit = std::chrono::seconds(3);
+constexpr int kCancelConnectMs = 2000;
 
 int untilStopped(http_t *, void *stop) { return !static_cast<const StopFlag *>(stop)->stopped(); }
 
@@ -292,7 +294,7 @@ void makeLocalQueue(http_t *http, const cups_dest_t &dest, const std::string &de
 // in the middle of a request. Bounded, whatever the scheduler does.
 void cancelOnItsOwn(const std::string &queue, int job) {
   Deadline deadline{SteadyClock::now() + kCancelLimit};
-  Http http = connect(2000, nullptr);
+  Http http = connect(kCancelConnectMs, nullptr);
   if (!http) return;
   cups().httpSetTimeout(http.get(), kPollSeconds, untilDeadline, &deadline);
   cups().cupsCancelJob2(http.get(), queue.c_str(), job, 0);

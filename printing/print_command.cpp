@@ -22,18 +22,18 @@ void runPrintCommand(const PrintStrip &strip, const std::function<DispatchPtr()>
   const std::int32_t pageType = strip.pageItem == 2   ? kPageTypeOdd
                                 : strip.pageItem == 3 ? kPageTypeEven
                                                       : kPageTypeAll;
-  const Variant m = Variant::missing();
-  NamedArgs args{{"Copies", Variant(std::int32_t{1}), false},
-                 {"Pages", pages, true},
-                 {"ManualDuplexPrint", Variant(strip.twoSided), true},
-                 {"PageType", Variant(pageType), true},
-                 {"Background", m, true},
-                 {"Append", m, true},
-                 {"Range", range, true}};
-  for (const char *name :
-       {"OutputFileName", "From", "To", "Item", "PrintToFile", "Collate", "ActivePrinterMacGX",
-        "PrintZoomColumn", "PrintZoomRow", "PrintZoomPaperWidth", "PrintZoomPaperHeight"})
-    args.push_back({name, m, true});
+  // Every argument in its order, the missing-argument marker for those not
+  // set; all but Copies by reference.
+  auto value = [&](std::string_view name) {
+    if (name == "Copies") return Variant(std::int32_t{1});
+    if (name == "Pages") return pages;
+    if (name == "ManualDuplexPrint") return Variant(strip.twoSided);
+    if (name == "PageType") return Variant(pageType);
+    if (name == "Range") return range;
+    return Variant::missing();
+  };
+  NamedArgs args;
+  for (std::string_view name : kPrintOutArgs) args.push_back({std::string(name), value(name), name != "Copies"});
   getObject(automationObject(), {"Application"})->call("PrintOut", args);
 }
 
