@@ -84,7 +84,7 @@ FormScale styleAndScale(Gtk::Window &window, const Glib::RefPtr<Gtk::Builder> &b
   const double resolution = window.get_screen()->get_resolution();
   const int dpi = resolution > 0 ? static_cast<int>(std::lround(resolution)) : 96;
   const int fontPx = scaledFontHeight(kFontHeight, dpi);
-  const FormScale scale = measureTextHeight(window, fontPx);
+  FormScale scale = measureTextHeight(window, fontPx);
   const int num = scale.textHeight > 0 ? scale.textHeight : kStoredTextHeight, den = kStoredTextHeight;
 
   // The font, and the pieces of the controls that are drawn at a fixed size

@@ -41,7 +41,7 @@ public:
   CloseThroughBoxes &operator=(const CloseThroughBoxes &) = delete;
 
 private:
-  static void handle(GdkEvent *event, gpointer self);
+  static void handle(GdkEvent *event, gpointer data);
   Gtk::Window &m_window;
   std::function<void()> m_close;
 };

@@ -14,6 +14,7 @@ class PageGroup {
 public:
   // The group and its items, found in `builder` by their layout names.
   explicit PageGroup(const Glib::RefPtr<Gtk::Builder> &builder);
+  ~PageGroup() = default;
   PageGroup(const PageGroup &) = delete;
   PageGroup &operator=(const PageGroup &) = delete;
 

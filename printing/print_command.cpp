@@ -17,8 +17,8 @@ void runPrintCommand(const PrintStrip &strip, const std::function<DispatchPtr()>
              {{"Printer", Variant(*strip.printer)}, {"DoNotSetAsSysDefault", Variant(std::int32_t{1})}});
 
   const bool useList = strip.pageItem == 1 && !strip.pageList.empty();
-  const Variant pages = useList ? Variant(strip.pageList) : Variant::missing();
-  const Variant range = useList ? Variant(kRangeOfPages) : Variant::missing();
+  Variant pages = useList ? Variant(strip.pageList) : Variant::missing();
+  Variant range = useList ? Variant(kRangeOfPages) : Variant::missing();
   const std::int32_t pageType = strip.pageItem == 2   ? kPageTypeOdd
                                 : strip.pageItem == 3 ? kPageTypeEven
                                                       : kPageTypeAll;

@@ -19,6 +19,7 @@ public:
   using List = std::function<std::vector<std::string>()>;
   // Starts reading the list with `list`.
   PrinterListing(List list, std::chrono::milliseconds limit);
+  ~PrinterListing() = default;
   PrinterListing(const PrinterListing &) = delete;
   PrinterListing &operator=(const PrinterListing &) = delete;
 
