@@ -179,7 +179,7 @@ bool SpoolerPrintService::follow(const std::string &printer, int job, int pages,
             {printer, asksForDomain(required), triedUser.empty() ? status->owner : triedUser, gaveCredentials});
       std::optional<std::vector<Secret>> info;
       if (given) info = authInfo(required, *given);
-      if (!info || box->cancelled()) return endCancelled();
+      if (!given || !info || box->cancelled()) return endCancelled();
       bounded<bool>(printer, [printer, job, info = *info](PrintSpooler &s, const CredentialStore &known,
                                                           const StopFlag &stop) {
         s.authenticateJob(printer, job, info, known, stop);
