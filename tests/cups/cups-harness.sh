@@ -18,7 +18,7 @@
 #   cups-harness.sh load-paper DIR NAME       paper into a nopaper queue, which goes on
 #   cups-harness.sh disable|enable DIR NAME   stop/start processing jobs
 #   cups-harness.sh reject|accept DIR NAME    refuse/accept new jobs
-#   cups-harness.sh delete-queue DIR NAME
+#   cups-harness.sh delete-queue DIR NAME    the queue and the jobs it captured
 #   cups-harness.sh wait-jobs DIR N [TIMEOUT] waits for N captured jobs
 #   cups-harness.sh stop DIR                  kills cupsd, removes DIR
 set -u
@@ -268,12 +268,23 @@ cmd_simple() {
     "$tool" -h "$SOCK" "$name"
 }
 
+# The jobs a queue of this name captured and the paper loaded into it: a
+# queue made again under the name (a test run twice) starts with neither.
+forget_queue() {
+    rm -f -- "$DIR/paper/$1"
+    local meta
+    for meta in "$DIR"/out/*.meta; do
+        [ -e "$meta" ] && grep -qxF "printer=$1" "$meta" || continue
+        rm -f -- "$DIR/out/$(sed -n 's/^file=//p' "$meta")" "$meta"
+    done
+}
+
 cmd_delete_queue() {
     need_dir "${1:-}"
     local name=${2:-}
     [ -n "$name" ] || usage
     need_running
-    lpadmin -h "$SOCK" -x "$name"
+    lpadmin -h "$SOCK" -x "$name" && forget_queue "$name"
 }
 
 cmd_load_paper() {
